@@ -1,0 +1,45 @@
+// Image records: one 16-level grayscale picture per database record.
+//
+//   offset  size               content
+//   0       1                  row_bytes, bytes per row: (width + 1) / 2
+//   1       1                  height in rows (its low 8 bits)
+//   2       30                 name: up to 29 characters, zero-filled; byte 31 is always 0
+//   32      row_bytes*height   pixels, column-major by byte column:
+//                              the byte of row r (0 = top) and byte column j
+//                              lies at 32 + j*height + r; its high nibble is
+//                              pixel x = 2j, its low nibble pixel x = 2j + 1
+//
+// A nibble is a GrayLevel: 0 is white, 15 black. The width is not stored; a
+// record reads back 2 * row_bytes pixels wide.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using GrayLevel = std::uint8_t;  // 0..15, 0 = white, 15 = black
+
+inline constexpr std::size_t RECORD_HEADER_SIZE = 32;
+inline constexpr std::size_t RECORD_NAME_SIZE = 30;
+inline constexpr std::size_t RECORD_NAME_MAX = RECORD_NAME_SIZE - 1;  // characters kept
+
+struct ImageRecord {
+    std::string name;               // at most 29 characters
+    std::uint8_t row_bytes = 0;
+    std::uint8_t height = 0;
+    std::vector<GrayLevel> levels;  // (2 * row_bytes) * height, row-major, row 0 on top
+};
+
+// Packs a width x height picture (levels row-major, row 0 on top) into record,
+// which the caller owns. Returns 1, leaving record empty, when the picture
+// does not fit the layout (no pixels, more than 255 row bytes or rows) or
+// levels holds fewer than width * height values.
+int pack_image_record(std::string_view name, int width, int height,
+                      std::span<const GrayLevel> levels, std::vector<std::uint8_t>& record);
+
+// Takes a record apart. Returns 1 without reading past the record when it is
+// shorter than 32 + row_bytes * height bytes.
+int unpack_image_record(std::span<const std::uint8_t> record, ImageRecord& image);

@@ -1,0 +1,341 @@
+#include <optional>
+#include <string>
+
+#include "formats/bmp4.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr BmpLimits LIMITS{160, 160};
+constexpr char SIZE_MESSAGE[] = "Error - maximum bitmap size is 160x160.\n";
+
+// A picture as another program might store it; build_bmp lays it out
+// without the code under test.
+struct BmpFile {
+    std::uint32_t info_size = 40;
+    std::int32_t width = 5;
+    std::int32_t height = 3;  // negative: top-down
+    std::uint16_t bit_count = 4;
+    std::uint32_t compression = 0;
+    std::uint32_t clr_used = 0;
+    unsigned entries = 16;    // palette entries actually written
+    std::uint32_t gap = 0;    // bytes between palette and pixels
+    std::optional<std::uint32_t> off_bits;
+    bool pad_last_row = true;
+};
+
+std::uint8_t palette_byte(unsigned entry, unsigned channel) {
+    return static_cast<std::uint8_t>(entry * 16 + channel * 5 + 1);
+}
+
+Bytes build_bmp(const BmpFile& f) {
+    const bool core = f.info_size == 12;
+    const unsigned entry_size = core ? 3 : 4;
+    const std::size_t width = static_cast<std::size_t>(f.width);
+    const std::size_t rows = static_cast<std::size_t>(f.height < 0 ? -f.height : f.height);
+    const std::size_t row_bytes = (width + 1) / 2;
+    const std::size_t padded = (row_bytes + 3) / 4 * 4;
+    const std::uint32_t off_bits =
+        f.off_bits.value_or(14 + f.info_size + f.entries * entry_size + f.gap);
+    Bytes b = {'B', 'M'};
+    le32(b, 0);  // bfSize, filled below
+    le32(b, 0);
+    le32(b, off_bits);
+    le32(b, f.info_size);
+    if (core) {
+        le16(b, static_cast<std::uint32_t>(f.width));
+        le16(b, static_cast<std::uint32_t>(f.height));
+        le16(b, 1);
+        le16(b, f.bit_count);
+    } else {
+        le32(b, static_cast<std::uint32_t>(f.width));
+        le32(b, static_cast<std::uint32_t>(f.height));
+        le16(b, 1);
+        le16(b, f.bit_count);
+        le32(b, f.compression);
+        le32(b, 0);
+        le32(b, 2834);
+        le32(b, 2834);
+        le32(b, f.clr_used);
+        le32(b, 0);
+    }
+    b.resize(14 + f.info_size, 0xEE);  // filler for the larger header versions
+    for (unsigned i = 0; i < f.entries; ++i)
+        for (unsigned c = 0; c < entry_size; ++c) b.push_back(c == 3 ? 0 : palette_byte(i, c));
+    b.resize(b.size() + f.gap, 0x77);
+    for (std::size_t i = 0; i < rows; ++i) {
+        const std::size_t y = f.height < 0 ? i : rows - 1 - i;
+        for (std::size_t j = 0; j < row_bytes; ++j) {
+            const unsigned high = pattern_index(2 * j, y);
+            const unsigned low = 2 * j + 1 < width ? pattern_index(2 * j + 1, y) : 0u;
+            b.push_back(static_cast<std::uint8_t>(high << 4 | low));
+        }
+        if (f.pad_last_row || i + 1 < rows) b.resize(b.size() + padded - row_bytes, 0);
+    }
+    const auto size = static_cast<std::uint32_t>(b.size());
+    for (int k = 0; k < 4; ++k) b[static_cast<std::size_t>(2 + k)] = static_cast<std::uint8_t>(size >> (8 * k));
+    return b;
+}
+
+struct ReadResult {
+    int status = -1;
+    std::string console;
+    Bmp4Image image;
+};
+
+ReadResult read(const Bytes& file, BmpLimits limits = LIMITS) {
+    ReadResult result;
+    ByteStream stream;
+    open_memory_read(stream, file);
+    result.console = console_of([&] { result.status = read_bmp(stream, limits, result.image); });
+    return result;
+}
+
+void expect_pattern(const Bmp4Image& image, int width, int height, unsigned entries = 16, unsigned entry_size = 4) {
+    ASSERT_EQ(image.width, width);
+    ASSERT_EQ(image.height, height);
+    ASSERT_EQ(image.palette_entries, entries);
+    for (unsigned i = 0; i < 16; ++i)
+        for (unsigned c = 0; c < 3; ++c)
+            EXPECT_EQ(image.palette[4 * i + c], i < entries && c < entry_size ? palette_byte(i, c) : 0) << i;
+    ASSERT_EQ(image.pixels.size(), static_cast<std::size_t>(width * height));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            ASSERT_EQ(image.pixels[static_cast<std::size_t>(y * width + x)],
+                      pattern_index(static_cast<std::size_t>(x), static_cast<std::size_t>(y)))
+                << x << "," << y;
+}
+
+TEST(BmpWrite, FourByTwoMatchesTheLayoutByteForByte) {
+    std::array<std::uint8_t, 64> palette{};
+    for (std::size_t i = 0; i < 64; ++i) palette[i] = static_cast<std::uint8_t>(200 - i);
+    const Bytes pixels = {1, 2, 3, 4, 5, 6, 7, 8};
+    const Bytes file = written_by([&](ByteStream& s) { EXPECT_EQ(write_bmp(s, 4, 2, palette, pixels), 0); });
+    Bytes expected = {'B', 'M', 126, 0, 0, 0, 0, 0, 0, 0, 118, 0, 0, 0,
+                      40, 0, 0, 0, 4, 0, 0, 0, 2, 0, 0, 0, 1, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                      0x12, 0x0B, 0, 0, 0x12, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    expected.insert(expected.end(), palette.begin(), palette.end());
+    expected.insert(expected.end(), {0x56, 0x78, 0, 0, 0x12, 0x34, 0, 0});  // bottom row first
+    EXPECT_EQ(file, expected);
+}
+
+TEST(BmpWrite, RowsArePaddedToFourBytes) {
+    struct Case { std::int32_t width; std::size_t padded; };
+    for (const Case c : {Case{1, 4}, Case{8, 4}, Case{9, 8}, Case{16, 8}, Case{17, 12}, Case{160, 80}}) {
+        const Bytes pixels(static_cast<std::size_t>(c.width) * 3, 9);
+        const Bytes file = written_by([&](ByteStream& s) { write_bmp(s, c.width, 3, std::array<std::uint8_t, 64>{}, pixels); });
+        EXPECT_EQ(file.size(), 118 + 3 * c.padded) << c.width;
+        EXPECT_EQ(get_le32(file, 2), file.size());
+    }
+}
+
+TEST(BmpRoundTrip, WrittenFilesReadBackForEveryWidth) {
+    std::array<std::uint8_t, 64> palette{};
+    for (std::size_t i = 0; i < 64; ++i) palette[i] = static_cast<std::uint8_t>(i * 3 + 1);
+    for (std::int32_t width = 1; width <= 17; ++width) {
+        for (std::int32_t height : {1, 2, 7}) {
+            Bytes pixels;
+            for (std::int32_t y = 0; y < height; ++y)
+                for (std::int32_t x = 0; x < width; ++x)
+                    pixels.push_back(pattern_index(static_cast<std::size_t>(x), static_cast<std::size_t>(y)));
+            const Bytes file = written_by([&](ByteStream& s) { write_bmp(s, width, height, palette, pixels); });
+            const ReadResult r = read(file);
+            ASSERT_EQ(r.status, 0) << r.console;
+            EXPECT_EQ(r.console, "");
+            EXPECT_EQ(r.image.width, width);
+            EXPECT_EQ(r.image.height, height);
+            EXPECT_EQ(r.image.palette, palette);
+            EXPECT_EQ(r.image.palette_entries, 16u);
+            EXPECT_EQ(r.image.pixels, pixels) << width << "x" << height;
+        }
+    }
+}
+
+TEST(BmpRead, HeaderVersionsPlacePaletteAfterTheInfoHeader) {
+    for (std::uint32_t info_size : {40u, 52u, 56u, 64u, 66u, 108u, 124u}) {
+        BmpFile f;
+        f.info_size = info_size;
+        const ReadResult r = read(build_bmp(f));
+        ASSERT_EQ(r.status, 0) << info_size << ": " << r.console;
+        expect_pattern(r.image, 5, 3);
+    }
+}
+
+TEST(BmpRead, Os2CoreHeaderIsReadWithThreeByteEntries) {
+    BmpFile f;
+    f.info_size = 12;
+    f.width = 7;
+    f.height = 4;
+    const ReadResult r = read(build_bmp(f));
+    ASSERT_EQ(r.status, 0) << r.console;
+    expect_pattern(r.image, 7, 4, 16, 3);
+
+    f.entries = 4;  // the pixel offset tells how short the palette is
+    const ReadResult shorter = read(build_bmp(f));
+    ASSERT_EQ(shorter.status, 0) << shorter.console;
+    expect_pattern(shorter.image, 7, 4, 4, 3);
+}
+
+TEST(BmpRead, ShortPalettesDoNotSwallowPixels) {
+    for (std::uint32_t used : {1u, 2u, 7u, 15u}) {
+        BmpFile f;
+        f.clr_used = used;
+        f.entries = used;
+        const ReadResult r = read(build_bmp(f));
+        ASSERT_EQ(r.status, 0) << used << ": " << r.console;
+        expect_pattern(r.image, 5, 3, used);
+    }
+    for (std::uint32_t used : {16u, 17u, 300000000u}) {  // more than 16 means 16
+        BmpFile f;
+        f.clr_used = used;
+        const ReadResult r = read(build_bmp(f));
+        ASSERT_EQ(r.status, 0) << used << ": " << r.console;
+        expect_pattern(r.image, 5, 3);
+    }
+}
+
+TEST(BmpRead, PixelsStartAtTheOffsetWhenItIsPastThePalette) {
+    BmpFile gap;
+    gap.gap = 10;
+    const ReadResult r = read(build_bmp(gap));
+    ASSERT_EQ(r.status, 0) << r.console;
+    expect_pattern(r.image, 5, 3);
+
+    for (std::uint32_t off_bits : {0u, 14u, 117u}) {  // inside the palette: pixels follow it
+        BmpFile f;
+        f.off_bits = off_bits;
+        const ReadResult inside = read(build_bmp(f));
+        ASSERT_EQ(inside.status, 0) << inside.console;
+        expect_pattern(inside.image, 5, 3);
+    }
+}
+
+TEST(BmpRead, TopDownFilesComeOutTheRightWayUp) {
+    BmpFile f;
+    f.width = 6;
+    f.height = -4;
+    const ReadResult r = read(build_bmp(f));
+    ASSERT_EQ(r.status, 0) << r.console;
+    expect_pattern(r.image, 6, 4);
+}
+
+TEST(BmpRead, LastRowMayLackItsPadding) {
+    BmpFile f;
+    f.pad_last_row = false;
+    const ReadResult r = read(build_bmp(f));
+    ASSERT_EQ(r.status, 0) << r.console;
+    expect_pattern(r.image, 5, 3);
+}
+
+TEST(BmpRead, SizeLimitIsCheckedOnTheHeader) {
+    struct Case { std::int32_t width, height; bool ok; };
+    for (const Case c : {Case{160, 160, true}, Case{161, 1, false}, Case{1, 161, false}, Case{1, -161, false},
+                         Case{160, -160, true}}) {
+        BmpFile f;
+        f.width = c.width;
+        f.height = c.height;
+        const ReadResult r = read(build_bmp(f));
+        EXPECT_EQ(r.status, c.ok ? 0 : 1) << c.width << "x" << c.height;
+        EXPECT_EQ(r.console, c.ok ? "" : SIZE_MESSAGE);
+    }
+}
+
+// Headers whose claims the file cannot back: each must fail with one
+// "Error" line, without allocating for the claim.
+TEST(BmpRead, HostileHeadersFailWithOneErrorLine) {
+    const Bytes good = build_bmp(BmpFile{});
+    const auto patched = [&](std::size_t at, std::uint32_t value) {
+        Bytes b = good;
+        for (int k = 0; k < 4; ++k) b[at + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(value >> (8 * k));
+        return b;
+    };
+    struct Case { const char* what; Bytes file; std::string message; };
+    const std::vector<Case> cases = {
+        {"width 0", patched(18, 0), "Error - bitmap size 0x3 has no pixels\n"},
+        {"height 0", patched(22, 0), "Error - bitmap size 5x0 has no pixels\n"},
+        {"negative width", patched(18, 0xFFFFFFFB), "Error - bitmap size -5x3 has no pixels\n"},
+        {"millions", patched(22, 3000000), SIZE_MESSAGE},
+        {"2^31 pixels", patched(18, 0x7FFFFFFF), SIZE_MESSAGE},
+        {"most negative height", patched(22, 0x80000000), SIZE_MESSAGE},
+        {"header size 20", patched(14, 20), "Error - BMP info header of 20 bytes is not supported\n"},
+        {"header size 0", patched(14, 0), "Error - BMP info header of 0 bytes is not supported\n"},
+        {"header past the end", patched(14, 0xFFFFFFF0),
+         "Error - BMP info header of 4294967280 bytes runs past the end of the file\n"},
+        {"pixels past the end", patched(10, 5000), "Error - BMP file ends before its last pixel row\n"},
+        {"pixel offset at 4 GiB", patched(10, 0xFFFFFFFF), "Error - BMP file ends before its last pixel row\n"},
+        {"8 bits", patched(28, 8), "Error - only 16 color bitmaps can be imported !\n"},
+        {"8 bits and RLE8", [&] { Bytes b = patched(28, 8); b[30] = 1; return b; }(),
+         "Error - only 16 color bitmaps can be imported !\n"},
+        {"RLE4", patched(30, 2), "Error - compressed bitmaps not supported\n"},
+        {"bit fields", patched(30, 3), "Error - compressed bitmaps not supported\n"},
+        {"signature BA", [&] { Bytes b = good; b[1] = 'A'; return b; }(), "Error while reading BMP header\n"},
+        {"signature MB", [&] { Bytes b = good; b[0] = 'M'; b[1] = 'B'; return b; }(), "Error while reading BMP header\n"},
+    };
+    for (const Case& c : cases) {
+        const ReadResult r = read(c.file);
+        EXPECT_EQ(r.status, 1) << c.what;
+        EXPECT_EQ(r.console, c.message) << c.what;
+        EXPECT_TRUE(r.image.pixels.empty()) << c.what;
+    }
+}
+
+TEST(BmpRead, PaletteRunningPastTheEndIsTruncation) {
+    BmpFile f;
+    f.info_size = 124;
+    Bytes file = build_bmp(f);
+    file.resize(14 + 124 + 20);
+    const ReadResult r = read(file);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.console, "Error - BMP file ends before its palette\n");
+}
+
+TEST(BmpRead, WrongSecondByteStopsAfterTwoBytes) {
+    Bytes file = build_bmp(BmpFile{});
+    file[1] = 'X';
+    ByteStream stream;
+    open_memory_read(stream, file);
+    std::array<std::uint8_t, BMP_HEADER_SIZE> header{};
+    EXPECT_EQ(read_bmp_header(stream, header), 1);
+    EXPECT_EQ(tell(stream), 2u);
+}
+
+TEST(BmpRead, FileCutAtEveryLengthFailsCleanly) {
+    BmpFile tall;
+    tall.info_size = 124;
+    tall.width = 9;
+    tall.height = -2;
+    for (const BmpFile& f : {BmpFile{}, tall}) {
+        const Bytes file = build_bmp(f);
+        const std::size_t row_bytes = (static_cast<std::size_t>(f.width) + 1) / 2;
+        const std::size_t padding = (row_bytes + 3) / 4 * 4 - row_bytes;
+        for (std::size_t length = 0; length < file.size(); ++length) {
+            const ReadResult r = read(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length)));
+            if (length + padding >= file.size()) {  // only the last row's padding is missing
+                EXPECT_EQ(r.status, 0) << length;
+                continue;
+            }
+            EXPECT_EQ(r.status, 1) << length;
+            EXPECT_EQ(r.console.rfind("Error", 0), 0u) << length << ": " << r.console;
+            EXPECT_EQ(r.console.find('\n'), r.console.size() - 1) << length;
+        }
+    }
+}
+
+TEST(BmpRead, ReadsFromFilesOnDisk) {
+    const std::string path = testing::TempDir() + "tavo_bmp_disk_test.bmp";
+    std::array<std::uint8_t, 64> palette{};
+    const Bytes pixels = {0, 1, 2, 3, 4, 5, 6, 7, 8, 0x0A, 0x1A, 0x0D};
+    ByteStream out;
+    ASSERT_EQ(open_write(out, path), 0);
+    write_bmp(out, 3, 4, palette, pixels);
+    ASSERT_EQ(close_stream(out), 0);
+    ByteStream in;
+    ASSERT_EQ(open_read(in, path), 0);
+    Bmp4Image image;
+    ASSERT_EQ(read_bmp(in, LIMITS, image), 0);
+    close_stream(in);
+    std::remove(path.c_str());
+    EXPECT_EQ(image.pixels, (Bytes{0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 10, 13}));
+}
+
+}  // namespace

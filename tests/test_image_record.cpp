@@ -1,0 +1,120 @@
+#include <string>
+
+#include "formats/image_record.h"
+#include "test_support.h"
+
+namespace {
+
+std::vector<GrayLevel> pattern_levels(int width, int height) {
+    std::vector<GrayLevel> levels;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) levels.push_back(pattern_index(static_cast<std::size_t>(x), static_cast<std::size_t>(y)));
+    return levels;
+}
+
+TEST(ImageRecord, PacksThreeByTwoExactly) {
+    const std::vector<GrayLevel> levels = {1, 2, 3, 4, 5, 6};
+    Bytes record;
+    ASSERT_EQ(pack_image_record("CAT", 3, 2, levels, record), 0);
+    Bytes expected = {2, 2, 'C', 'A', 'T'};
+    expected.resize(32, 0);
+    expected.insert(expected.end(), {0x12, 0x45, 0x30, 0x60});
+    EXPECT_EQ(record, expected);
+
+    ImageRecord image;
+    ASSERT_EQ(unpack_image_record(record, image), 0);
+    EXPECT_EQ(image.name, "CAT");
+    EXPECT_EQ(image.row_bytes, 2);
+    EXPECT_EQ(image.height, 2);
+    EXPECT_EQ(image.levels, (std::vector<GrayLevel>{1, 2, 3, 0, 4, 5, 6, 0}));
+}
+
+TEST(ImageRecord, NameFieldKeepsAtMost29Characters) {
+    const std::vector<GrayLevel> levels = {0, 0};
+    for (const std::string& name : {std::string(), std::string("a"), std::string(28, 'x'), std::string(29, 'y'), std::string(30, 'z'),
+                                   std::string(200, 'w')}) {
+        Bytes record;
+        ASSERT_EQ(pack_image_record(name, 2, 1, levels, record), 0);
+        ASSERT_EQ(record.size(), 33u);
+        const std::size_t kept = std::min<std::size_t>(name.size(), 29);
+        for (std::size_t i = 0; i < 30; ++i)
+            EXPECT_EQ(record[2 + i], i < kept ? name[i] : 0) << name << " byte " << i;
+        ImageRecord image;
+        ASSERT_EQ(unpack_image_record(record, image), 0);
+        EXPECT_EQ(image.name, name.substr(0, kept));
+    }
+}
+
+TEST(ImageRecord, UnpackStopsNameAtTwentyNineEvenWithoutTerminator) {
+    Bytes record(32, 'q');
+    record[0] = 0;
+    record[1] = 0;
+    ImageRecord image;
+    ASSERT_EQ(unpack_image_record(record, image), 0);
+    EXPECT_EQ(image.name, std::string(29, 'q'));
+    EXPECT_TRUE(image.levels.empty());
+}
+
+TEST(ImageRecord, LargestPictureIs12832Bytes) {
+    const auto levels = pattern_levels(160, 160);
+    Bytes record;
+    ASSERT_EQ(pack_image_record("big", 160, 160, levels, record), 0);
+    EXPECT_EQ(record.size(), 12832u);
+    EXPECT_EQ(record[0], 80);
+    EXPECT_EQ(record[1], 160);
+}
+
+TEST(ImageRecord, RoundTripsEveryWidthColumnMajor) {
+    for (int width = 1; width <= 17; ++width) {
+        for (int height : {1, 2, 5}) {
+            const auto levels = pattern_levels(width, height);
+            Bytes record;
+            ASSERT_EQ(pack_image_record("F", width, height, levels, record), 0);
+            const int row_bytes = (width + 1) / 2;
+            ASSERT_EQ(record.size(), 32u + static_cast<std::size_t>(row_bytes * height));
+            // byte (row r, column j) lies at 32 + j * height + r
+            for (int r = 0; r < height; ++r)
+                for (int j = 0; j < row_bytes; ++j) {
+                    const auto at = [&](int x) { return x < width ? levels[static_cast<std::size_t>(r * width + x)] : 0; };
+                    EXPECT_EQ(record[static_cast<std::size_t>(32 + j * height + r)], at(2 * j) << 4 | at(2 * j + 1));
+                }
+            ImageRecord image;
+            ASSERT_EQ(unpack_image_record(record, image), 0);
+            ASSERT_EQ(image.levels.size(), static_cast<std::size_t>(2 * row_bytes * height));
+            for (int r = 0; r < height; ++r)
+                for (int x = 0; x < 2 * row_bytes; ++x)
+                    EXPECT_EQ(image.levels[static_cast<std::size_t>(r * 2 * row_bytes + x)],
+                              x < width ? levels[static_cast<std::size_t>(r * width + x)] : 0)
+                        << width << "x" << height << " at " << x << "," << r;
+        }
+    }
+}
+
+TEST(ImageRecord, UnpackRefusesEveryShortRecord) {
+    Bytes record;
+    ASSERT_EQ(pack_image_record("cut", 5, 3, pattern_levels(5, 3), record), 0);
+    for (std::size_t length = 0; length < record.size(); ++length) {
+        ImageRecord image;
+        EXPECT_EQ(unpack_image_record(std::span(record).first(length), image), 1) << length;
+        EXPECT_TRUE(image.levels.empty());
+    }
+    // Bytes after the picture are ignored.
+    record.push_back(0xAB);
+    ImageRecord image;
+    EXPECT_EQ(unpack_image_record(record, image), 0);
+}
+
+TEST(ImageRecord, PackRefusesPicturesTheLayoutCannotHold) {
+    struct Case { int width, height; std::size_t levels; };
+    for (const Case c : {Case{0, 1, 1}, Case{1, 0, 1}, Case{-2, 1, 4}, Case{1, 256, 256}, Case{511, 1, 511},
+                         Case{4, 4, 15}}) {
+        Bytes record{1, 2, 3};
+        const std::vector<GrayLevel> levels(c.levels, 1);
+        EXPECT_EQ(pack_image_record("x", c.width, c.height, levels, record), 1) << c.width << "x" << c.height;
+        EXPECT_TRUE(record.empty());
+    }
+    Bytes record;
+    EXPECT_EQ(pack_image_record("x", 510, 255, std::vector<GrayLevel>(510 * 255, 3), record), 0);
+}
+
+}  // namespace
