@@ -1,0 +1,48 @@
+#include "cli/platform.h"
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <dirent.h>
+#endif
+
+bool has_bmp_suffix(std::string_view name) {
+    if (name.size() < 4) return false;
+    const std::string_view suffix = name.substr(name.size() - 4);
+    constexpr std::string_view lower = ".bmp";
+    for (std::size_t i = 0; i < 4; ++i) {
+        const char c = suffix[i] >= 'A' && suffix[i] <= 'Z' ? static_cast<char>(suffix[i] - 'A' + 'a') : suffix[i];
+        if (c != lower[i]) return false;
+    }
+    return true;
+}
+
+#ifdef _WIN32
+
+// The runtime's find-first/find-next; its "*.bmp" also matches short names
+// (x.bmpx has the short name X~1.BMP), so the suffix is checked again.
+int list_bmp_files(std::vector<std::string>& names) {
+    names.clear();
+    _finddata_t entry{};
+    const intptr_t handle = _findfirst("*.bmp", &entry);
+    if (handle == -1) return 0;
+    do {
+        if (has_bmp_suffix(entry.name)) names.emplace_back(entry.name);
+    } while (_findnext(handle, &entry) == 0);
+    _findclose(handle);
+    return 0;
+}
+
+#else
+
+int list_bmp_files(std::vector<std::string>& names) {
+    names.clear();
+    DIR* folder = opendir(".");
+    if (folder == nullptr) return 1;
+    while (const dirent* entry = readdir(folder))
+        if (has_bmp_suffix(entry->d_name)) names.emplace_back(entry->d_name);
+    closedir(folder);
+    return 0;
+}
+
+#endif

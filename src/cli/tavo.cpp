@@ -1,0 +1,120 @@
+#include "cli/tavo.h"
+
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "cli/platform.h"
+#include "convert/bmp_to_record.h"
+#include "convert/record_to_bmp.h"
+#include "formats/pdb.h"
+
+Options parse_arguments(int argc, const char* const* argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view argument = argv[i];
+        if (argument.starts_with('/')) argument.remove_prefix(1);
+        if (argument.starts_with('-')) argument.remove_prefix(1);
+        if (argument == "i") {
+            options.import = true;
+        } else if (argument == "?") {
+            options.usage = true;
+            return options;
+        } else {
+            options.database_path = argument;
+        }
+    }
+    return options;
+}
+
+void print_usage() {
+    static constexpr const char* LINES[] = {
+        "TAVO.exe is Umbralith 2.x import/export utility.\n",
+        "Usage: tavo.exe [i] [path]\n",
+        "[path] - Path to source database when exporting.\n",
+        "         Path to target database when importing (will be overwritten).\n",
+        "         The default value Umbralith_DB.pdb is used when omitted.\n",
+        "[i] - use import instead of export. Omit when you want to export\n\n",
+        "Export - all images stored in given database are converted to 16 levels \n",
+        "grayscale images in standart uncompressed Windows BMP format. Files are\n",
+        "written in the current directory.\n\n",
+        "Import - all Windows BMP files in the current directory will be converted\n",
+        "and written into new database with given name. The database filename doesn't\n",
+        "have to be Umbralith_DB.pdb, however the database name will always be\n",
+        "Umbralith?DB when installed in Palm.\n",
+        "It means that old database on Palm will be always overwritten !\n",
+        "Only uncompressed 16 color bitmaps are converted. Pallete is converted \n",
+        "only by brightness. The brightest color will be the white on Palm and \n",
+        "the darkest color will be the black on Palm\n\n",
+        "TAVO 1.1 (Aug 29,2002)\n",
+        "Written by the tavo project; to reach its authors, see the README.md that comes with tavo.\n",
+    };
+    for (const char* line : LINES) std::printf("%s", line);
+}
+
+int export_images(const std::string& database_path) {
+    ByteStream stream;
+    if (open_read(stream, database_path) != 0) {
+        std::printf("Error while opening %s\n", database_path.c_str());
+        return 1;
+    }
+    std::printf("Reading database file %s\n", database_path.c_str());
+    PdbDatabase database;
+    if (read_database(stream, database) != 0) {
+        close_stream(stream);
+        return 1;
+    }
+    std::vector<std::uint8_t> record;
+    for (std::uint16_t index = 0; index < database.numRecords; ++index) {
+        if (read_record(stream, database, index, record) == 0) record_to_bmp(record, index + 1u);
+    }
+    free_database(database);
+    close_stream(stream);
+    return 0;
+}
+
+int import_images(const std::string& database_path) {
+    ByteStream stream;
+    if (open_write(stream, database_path) != 0) return 1;
+    PdbDatabase database = new_database();
+
+    std::vector<std::string> names;
+    list_bmp_files(names);
+    std::vector<std::vector<std::uint8_t>> records;  // the database refers to these
+    records.reserve(MAX_RECORDS);
+    for (const std::string& name : names) {
+        if (records.size() == MAX_RECORDS) {
+            std::printf("%s .. Error - the database is full, it holds at most %zu pictures\n", name.c_str(),
+                        MAX_RECORDS);
+            continue;
+        }
+        std::vector<std::uint8_t> record;
+        if (bmp_to_record(name, record) != 0) continue;
+        records.push_back(std::move(record));
+        add_record(database, records.back());
+    }
+
+    std::printf("Writing database file %s\n", database_path.c_str());
+    const int written = write_database(stream, database);
+    const int closed = close_stream(stream);
+    free_database(database);
+    if (written != 0) return 1;
+    if (closed != 0) {
+        std::printf("Error while writing %s\n", database_path.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int tavo_main(int argc, const char* const* argv) {
+    const Options options = parse_arguments(argc, argv);
+    if (options.usage) {
+        print_usage();
+        return 0;
+    }
+    const int status =
+        options.import ? import_images(options.database_path) : export_images(options.database_path);
+    if (status != 0) return 1;
+    std::printf("Conversion complete\n");
+    return 0;
+}

@@ -1,0 +1,34 @@
+// Import of one picture: a 16-colour BMP file becomes an image record whose
+// gray levels follow the brightness ranking of the file's palette.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "formats/bmp4.h"
+#include "formats/image_record.h"
+
+inline constexpr std::int32_t MAX_IMAGE_WIDTH = 160;
+inline constexpr std::int32_t MAX_IMAGE_HEIGHT = 160;
+
+// 2 * red + 4 * green + blue of one palette entry (blue, green, red, reserved).
+std::uint32_t brightness(std::span<const std::uint8_t, 4> entry);
+
+// Compares the low 24 bits (the brightness) of two tagged words: -1, 0 or 1.
+int compare_brightness(std::uint32_t a, std::uint32_t b);
+
+// Maps palette indices to gray levels by brightness: of the first `entries`
+// entries the brightest becomes 0 and the darkest 15, rank r (0 = brightest)
+// of k becoming round(r * 15 / (k - 1)). Indices past the palette get 15.
+std::array<GrayLevel, 16> rank_palette(std::span<const std::uint8_t, BMP_PALETTE_SIZE> palette,
+                                       unsigned entries = 16);
+
+// The record name of a file: the name less a three-letter extension.
+std::string record_name_of(const std::string& file_name);
+
+// Converts one file, printing "<name> .. " and then "OK" or the reason it was
+// skipped. Returns 0 with the record in `record` (the caller's), or 1.
+int bmp_to_record(const std::string& file_name, std::vector<std::uint8_t>& record);

@@ -1,0 +1,88 @@
+#include <algorithm>
+
+#include "convert/bmp_to_record.h"
+#include "convert/record_to_bmp.h"
+#include "test_support.h"
+
+namespace {
+
+using Palette = std::array<std::uint8_t, 64>;
+
+Palette palette_of(std::initializer_list<std::array<std::uint8_t, 3>> rgb) {
+    Palette p{};
+    std::size_t i = 0;
+    for (const auto& c : rgb) {
+        p[4 * i] = c[2];
+        p[4 * i + 1] = c[1];
+        p[4 * i + 2] = c[0];
+        ++i;
+    }
+    return p;
+}
+
+TEST(RankPalette, GrayRampMapsToItselfAndReversedRampToItsMirror) {
+    Palette reversed{};
+    for (std::size_t i = 0; i < 16; ++i)
+        for (std::size_t c = 0; c < 3; ++c) reversed[4 * i + c] = static_cast<std::uint8_t>(17 * i);
+    const auto straight = rank_palette(GRAY_PALETTE);
+    const auto mirrored = rank_palette(reversed);
+    for (unsigned i = 0; i < 16; ++i) {
+        EXPECT_EQ(straight[i], i);
+        EXPECT_EQ(mirrored[i], 15 - i);
+    }
+}
+
+TEST(RankPalette, BlueIsDarkerThanRedIsDarkerThanGreen) {
+    const Palette p = palette_of({{0, 0, 255}, {255, 0, 0}, {0, 255, 0}, {0, 0, 0}, {255, 255, 255}});
+    EXPECT_EQ(brightness(std::span(p).first<4>()), 255u);
+    EXPECT_EQ(brightness(std::span(p).subspan<4, 4>()), 510u);
+    const auto levels = rank_palette(p, 5);
+    EXPECT_EQ(levels[3], 15);  // black
+    EXPECT_EQ(levels[4], 0);   // white
+    EXPECT_GT(levels[0], levels[1]);
+    EXPECT_GT(levels[1], levels[2]);
+    // The reserved byte takes no part.
+    Palette reserved = p;
+    reserved[7] = 0xFF;
+    EXPECT_EQ(rank_palette(reserved, 5), levels);
+}
+
+TEST(RankPalette, EqualEntriesTakeConsecutiveLevels) {
+    // Entry 0 white, entries 1..15 black: white is 0, the blacks share 1..15.
+    const Palette p = palette_of({{255, 255, 255}});
+    const auto levels = rank_palette(p);
+    EXPECT_EQ(levels[0], 0);
+    std::vector<GrayLevel> blacks(levels.begin() + 1, levels.end());
+    std::sort(blacks.begin(), blacks.end());
+    for (std::size_t i = 0; i < blacks.size(); ++i) EXPECT_EQ(blacks[i], i + 1);
+}
+
+TEST(RankPalette, ShortPalettesSpreadOverTheWholeRange) {
+    struct Case { unsigned entries; std::vector<GrayLevel> brightest_first; };
+    const std::vector<Case> cases = {
+        {1, {0}}, {2, {0, 15}}, {3, {0, 8, 15}}, {5, {0, 4, 8, 11, 15}}, {15, {0, 1, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 15}},
+    };
+    for (const Case& c : cases) {
+        Palette p{};  // entry i is brighter the lower i is
+        for (unsigned i = 0; i < c.entries; ++i)
+            for (unsigned ch = 0; ch < 3; ++ch) p[4 * i + ch] = static_cast<std::uint8_t>(250 - 10 * i);
+        const auto levels = rank_palette(p, c.entries);
+        for (unsigned i = 0; i < 16; ++i)
+            EXPECT_EQ(levels[i], i < c.entries ? c.brightest_first[i] : 15) << c.entries << " entries, index " << i;
+    }
+}
+
+TEST(RankPalette, CompareLooksAtBrightnessOnly) {
+    EXPECT_EQ(compare_brightness(0x0F000010, 0x01000020), -1);
+    EXPECT_EQ(compare_brightness(0x00000030, 0x0F000020), 1);
+    EXPECT_EQ(compare_brightness(0x05000100, 0x0A000100), 0);
+}
+
+TEST(RecordName, ThreeLetterExtensionIsDropped) {
+    struct Case { const char* file; const char* name; };
+    for (const Case c : {Case{"CAT.BMP", "CAT"}, Case{"picture.bmp", "picture"}, Case{".bmp", ""},
+                         Case{"a.b.bmp", "a.b"}, Case{"bmp", "bmp"}, Case{"x.jpeg", "x.jpeg"}})
+        EXPECT_EQ(record_name_of(c.file), c.name);
+}
+
+}  // namespace
