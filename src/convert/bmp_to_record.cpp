@@ -50,10 +50,15 @@ int bmp_to_record(const std::string& file_name, std::vector<std::uint8_t>& recor
     std::printf("%s .. ", file_name.c_str());
     ByteStream stream;
     if (open_read(stream, file_name) != 0) return 1;
-    Bmp4Image image;
-    const int status = read_bmp(stream, BmpLimits{MAX_IMAGE_WIDTH, MAX_IMAGE_HEIGHT}, image);
+    const int status = convert_bmp(stream, file_name, record);
     close_stream(stream);
-    if (status != 0) return 1;
+    return status;
+}
+
+int convert_bmp(ByteStream& stream, const std::string& file_name, std::vector<std::uint8_t>& record) {
+    record.clear();
+    Bmp4Image image;
+    if (read_bmp(stream, BmpLimits{MAX_IMAGE_WIDTH, MAX_IMAGE_HEIGHT}, image) != 0) return 1;
 
     const std::array<GrayLevel, 16> levels = rank_palette(image.palette, image.palette_entries);
     std::vector<GrayLevel> gray(image.pixels.size());

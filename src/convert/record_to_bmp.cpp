@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "formats/image_record.h"
 
 namespace {
 
@@ -33,8 +32,8 @@ std::string output_file_name(std::string_view record_name) {
     return name + ".bmp";
 }
 
-int record_to_bmp(std::span<const std::uint8_t> record, unsigned number) {
-    ImageRecord image;
+int prepare_record_export(std::span<const std::uint8_t> record, unsigned number, ImageRecord& image,
+                          std::string& file_name) {
     if (unpack_image_record(record, image) != 0) {
         if (record.size() < RECORD_HEADER_SIZE)
             std::printf("Error - record %u is shorter than a picture header (%zu of %zu bytes)\n", number,
@@ -44,14 +43,25 @@ int record_to_bmp(std::span<const std::uint8_t> record, unsigned number) {
                         static_cast<unsigned>(record[1]));
         return 1;
     }
-    const std::string file_name = output_file_name(image.name);
+    file_name = output_file_name(image.name);
+    return 0;
+}
+
+int write_record_bmp(ByteStream& stream, const ImageRecord& image) {
+    return write_bmp(stream, 2 * image.row_bytes, image.height, GRAY_PALETTE, image.levels);
+}
+
+int record_to_bmp(std::span<const std::uint8_t> record, unsigned number) {
+    ImageRecord image;
+    std::string file_name;
+    if (prepare_record_export(record, number, image, file_name) != 0) return 1;
     ByteStream stream;
     if (open_write(stream, file_name) != 0) {
         std::printf("Cannot write file %s\n", file_name.c_str());
         return 1;
     }
     std::printf("Writing file %s\n", file_name.c_str());
-    write_bmp(stream, 2 * image.row_bytes, image.height, GRAY_PALETTE, image.levels);
+    write_record_bmp(stream, image);
     if (close_stream(stream) != 0) {
         std::printf("Cannot write file %s\n", file_name.c_str());
         return 1;

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "formats/bmp4.h"
+#include "formats/image_record.h"
 
 // Entry i is gray 255 - 17 * i: level 0 shows white, level 15 black.
 inline constexpr std::array<std::uint8_t, BMP_PALETTE_SIZE> GRAY_PALETTE = [] {
@@ -25,6 +26,14 @@ inline constexpr std::array<std::uint8_t, BMP_PALETTE_SIZE> GRAY_PALETTE = [] {
 // Windows forbids (: * ? " < > |) and control characters become '_'; a
 // Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9) gets a '_' in front.
 std::string output_file_name(std::string_view record_name);
+
+// Unpacks a record and names its file. A damaged record is reported by its
+// number (from 1) and refused.
+int prepare_record_export(std::span<const std::uint8_t> record, unsigned number, ImageRecord& image,
+                          std::string& file_name);
+
+// Writes an unpacked record as a gray BMP: 2 * row_bytes wide.
+int write_record_bmp(ByteStream& stream, const ImageRecord& image);
 
 // Writes one record as a BMP file in the current folder and prints what it
 // did. number is the record's position in the database (from 1), for
