@@ -1,5 +1,6 @@
 #include "targets.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -94,7 +95,7 @@ int fuzz_round_trip(std::span<const std::uint8_t> data) {
     require(read_record(in, read, 0, record) == 0 && record == packed);
     ImageRecord image;
     require(unpack_image_record(record, image) == 0);
-    require(image.levels == levels && image.row_bytes * 2 == width && image.height == height);
+    require(std::ranges::equal(image.levels, levels) && image.row_bytes * 2 == width && image.height == height);
     require(image.name == name.substr(0, std::min(name.find('\0'), RECORD_NAME_MAX)));
 
     // Any BMP that imports exports and imports again to the same record.

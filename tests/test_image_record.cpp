@@ -26,7 +26,7 @@ TEST(ImageRecord, PacksThreeByTwoExactly) {
     EXPECT_EQ(image.name, "CAT");
     EXPECT_EQ(image.row_bytes, 2);
     EXPECT_EQ(image.height, 2);
-    EXPECT_EQ(image.levels, (std::vector<GrayLevel>{1, 2, 3, 0, 4, 5, 6, 0}));
+    EXPECT_EQ(Bytes(image.levels.begin(), image.levels.end()), (Bytes{1, 2, 3, 0, 4, 5, 6, 0}));
 }
 
 TEST(ImageRecord, NameFieldKeepsAtMost29Characters) {

@@ -61,10 +61,8 @@ int convert_bmp(ByteStream& stream, const std::string& file_name, std::vector<st
     if (read_bmp(stream, BmpLimits{MAX_IMAGE_WIDTH, MAX_IMAGE_HEIGHT}, image) != 0) return 1;
 
     const std::array<GrayLevel, 16> levels = rank_palette(image.palette, image.palette_entries);
-    std::vector<GrayLevel> gray(image.pixels.size());
-    std::transform(image.pixels.begin(), image.pixels.end(), gray.begin(),
-                   [&](std::uint8_t index) { return levels[index & 15]; });
-    if (pack_image_record(record_name_of(file_name), image.width, image.height, gray, record) != 0) {
+    for (std::uint8_t& pixel : image.pixels) pixel = levels[pixel & 15];  // now a GrayLevel
+    if (pack_image_record(record_name_of(file_name), image.width, image.height, image.pixels, record) != 0) {
         std::printf("Error - picture cannot be stored as a record\n");
         return 1;
     }

@@ -130,13 +130,18 @@ int read_pixels(ByteStream& stream, const BmpLayout& layout, Bmp4Image& image) {
     const std::size_t padding = bmp_padded_row_bytes(width) - row_bytes;
     image.pixels.resize(width * rows);
     if (seek_to(stream, layout.pixel_start) != 0) return 1;
+    const std::size_t pairs = width / 2;
     std::uint8_t byte = 0;
     for (std::size_t i = 0; i < rows; ++i) {
-        std::uint8_t* row = image.pixels.data() + (layout.top_down ? i : rows - 1 - i) * width;
-        for (std::size_t x = 0; x < width; x += 2) {
+        std::uint8_t* out = image.pixels.data() + (layout.top_down ? i : rows - 1 - i) * width;
+        for (std::size_t j = 0; j < pairs; ++j, out += 2) {
             if (get_byte(stream, byte) != 0) return 1;
-            row[x] = byte >> 4;
-            if (x + 1 < width) row[x + 1] = byte & 15;
+            out[0] = byte >> 4;
+            out[1] = byte & 15;
+        }
+        if (width % 2 != 0) {
+            if (get_byte(stream, byte) != 0) return 1;
+            out[0] = byte >> 4;
         }
         for (std::size_t k = 0; i + 1 < rows && k < padding; ++k)
             if (get_byte(stream, byte) != 0) return 1;
@@ -208,13 +213,12 @@ int write_bmp(ByteStream& stream, std::int32_t width, std::int32_t height,
     put_u32_le(stream, 0);  // biClrImportant
     for (const std::uint8_t b : palette) put_byte(stream, b);
 
+    const std::size_t pairs = w / 2;
     for (std::size_t i = h; i-- > 0;) {
-        const std::uint8_t* row = pixels.data() + i * w;
-        for (std::size_t x = 0; x < w; x += 2) {
-            const unsigned high = (row[x] & 15u) << 4;
-            const unsigned low = x + 1 < w ? row[x + 1] & 15u : 0u;
-            put_byte(stream, static_cast<std::uint8_t>(high | low));
-        }
+        const std::uint8_t* in = pixels.data() + i * w;
+        for (std::size_t j = 0; j < pairs; ++j, in += 2)
+            put_byte(stream, static_cast<std::uint8_t>(in[0] << 4 | (in[1] & 15)));
+        if (w % 2 != 0) put_byte(stream, static_cast<std::uint8_t>(in[0] << 4));
         for (std::size_t k = row_bytes; k < padded; ++k) put_byte(stream, 0);
     }
     return 0;

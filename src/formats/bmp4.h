@@ -44,7 +44,7 @@ struct Bmp4Image {
     std::int32_t height = 0;  // rows; positive, whatever order the file stored them in
     std::array<std::uint8_t, BMP_PALETTE_SIZE> palette{};  // blue, green, red, 0; unread entries 0
     unsigned palette_entries = 0;     // entries the file holds, 1..16
-    std::vector<std::uint8_t> pixels; // width * height palette indices 0..15, row 0 on top
+    ByteBuffer pixels;                // width * height palette indices 0..15, row 0 on top
 };
 
 // The largest picture read_bmp accepts; larger headers are refused before

@@ -5,12 +5,24 @@
 
 namespace {
 
+std::size_t position(const ByteStream& stream) {
+    return static_cast<std::size_t>(stream.next - stream.buffer.data());
+}
+
+// Points the cursor at buffer[at], with `valid` bytes readable (or, when
+// writing, the whole buffer writable).
+void set_cursor(ByteStream& stream, std::size_t at, std::size_t valid) {
+    stream.next = stream.buffer.data() + at;
+    stream.limit = stream.buffer.data() + (stream.writing ? stream.buffer.size() : valid);
+}
+
 int open_file(ByteStream& stream, const std::string& path, const char* mode, bool writing) {
     stream = ByteStream{};
     stream.file.reset(std::fopen(path.c_str(), mode));
     if (!stream.file) return 1;
     stream.buffer.resize(STREAM_BUFFER_SIZE);
     stream.writing = writing;
+    set_cursor(stream, 0, 0);
     return 0;
 }
 
@@ -27,59 +39,61 @@ int open_write(ByteStream& stream, const std::string& path) {
 void open_memory_read(ByteStream& stream, std::span<const std::uint8_t> bytes) {
     stream = ByteStream{};
     stream.buffer.assign(bytes.begin(), bytes.end());
-    stream.end = bytes.size();
+    set_cursor(stream, 0, bytes.size());
 }
 
 void open_memory_write(ByteStream& stream) {
     stream = ByteStream{};
     stream.buffer.resize(4096);
     stream.writing = true;
+    set_cursor(stream, 0, 0);
 }
 
 std::span<const std::uint8_t> memory_contents(const ByteStream& stream) {
-    return std::span(stream.buffer).first(std::max(stream.end, stream.pos));
+    return std::span(stream.buffer).first(std::max(stream.written, position(stream)));
 }
 
 int refill_stream(ByteStream& stream) {
     if (!stream.file || stream.writing) return 1;
-    stream.buffer_start += stream.end;
-    stream.pos = 0;
-    stream.end = std::fread(stream.buffer.data(), 1, stream.buffer.size(), stream.file.get());
-    return stream.end == 0 ? 1 : 0;
+    stream.buffer_start += static_cast<std::size_t>(stream.limit - stream.buffer.data());
+    const std::size_t got = std::fread(stream.buffer.data(), 1, stream.buffer.size(), stream.file.get());
+    set_cursor(stream, 0, got);
+    return got == 0 ? 1 : 0;
 }
 
 void flush_stream(ByteStream& stream) {
     if (!stream.writing) return;
+    const std::size_t used = position(stream);
     if (!stream.file) {  // memory: grow, keeping what was written
-        stream.end = std::max(stream.end, stream.pos);
-        if (stream.pos == stream.buffer.size()) stream.buffer.resize(stream.buffer.size() * 2);
+        stream.written = std::max(stream.written, used);
+        if (used == stream.buffer.size()) stream.buffer.resize(stream.buffer.size() * 2);
+        set_cursor(stream, used, 0);
         return;
     }
-    if (stream.pos > 0 && std::fwrite(stream.buffer.data(), 1, stream.pos, stream.file.get()) != stream.pos)
-        stream.failed = true;
-    stream.buffer_start += stream.pos;
-    stream.pos = 0;
+    if (used > 0 && std::fwrite(stream.buffer.data(), 1, used, stream.file.get()) != used) stream.failed = true;
+    stream.buffer_start += used;
+    set_cursor(stream, 0, 0);
 }
 
 int seek_to(ByteStream& stream, std::uint64_t offset) {
     if (!stream.file) {
-        if (stream.writing) {
-            stream.end = std::max(stream.end, stream.pos);
-            if (offset > stream.end) return 1;
-        } else if (offset > stream.end) {
-            stream.pos = stream.end;
+        const std::size_t size =
+            stream.writing ? std::max(stream.written, position(stream)) : stream.buffer.size();
+        if (stream.writing) stream.written = size;
+        if (offset > size) {
+            if (!stream.writing) set_cursor(stream, size, size);
             return 1;
         }
-        stream.pos = static_cast<std::size_t>(offset);
+        set_cursor(stream, static_cast<std::size_t>(offset), size);
         return 0;
     }
-    if (!stream.writing && offset >= stream.buffer_start && offset - stream.buffer_start <= stream.end) {
-        stream.pos = static_cast<std::size_t>(offset - stream.buffer_start);
+    const std::size_t valid = static_cast<std::size_t>(stream.limit - stream.buffer.data());
+    if (!stream.writing && offset >= stream.buffer_start && offset - stream.buffer_start <= valid) {
+        set_cursor(stream, static_cast<std::size_t>(offset - stream.buffer_start), valid);
         return 0;
     }
     flush_stream(stream);
-    stream.pos = 0;
-    stream.end = 0;
+    set_cursor(stream, 0, 0);
     if (offset > static_cast<std::uint64_t>(LONG_MAX) ||
         std::fseek(stream.file.get(), static_cast<long>(offset), SEEK_SET) != 0)
         return 1;
@@ -87,21 +101,19 @@ int seek_to(ByteStream& stream, std::uint64_t offset) {
     return 0;
 }
 
-std::uint64_t tell(const ByteStream& stream) { return stream.buffer_start + stream.pos; }
+std::uint64_t tell(const ByteStream& stream) { return stream.buffer_start + position(stream); }
 
 int stream_length(ByteStream& stream, std::uint64_t& length) {
     if (!stream.file) {
-        length = std::max(stream.end, stream.pos);
-        stream.pos = static_cast<std::size_t>(length);
-        return 0;
+        length = stream.writing ? std::max(stream.written, position(stream)) : stream.buffer.size();
+        return seek_to(stream, length);
     }
     flush_stream(stream);
-    stream.pos = 0;
-    stream.end = 0;
+    set_cursor(stream, 0, 0);
     if (std::fseek(stream.file.get(), 0, SEEK_END) != 0) return 1;
-    const long position = std::ftell(stream.file.get());
-    if (position < 0) return 1;
-    length = static_cast<std::uint64_t>(position);
+    const long end = std::ftell(stream.file.get());
+    if (end < 0) return 1;
+    length = static_cast<std::uint64_t>(end);
     stream.buffer_start = length;
     return 0;
 }

@@ -3,8 +3,9 @@
 // binary mode ("rb"/"wb") or, for tests and fuzzing, a buffer in memory.
 //
 // The stream owns its buffer (64 KiB for files) and its FILE; get_byte and
-// put_byte are inline and touch only that buffer, so a byte costs a compare
-// and a copy. Whoever opens a stream closes it with close_stream.
+// put_byte are inline and touch only that buffer through two pointers, so a
+// byte costs a compare and a copy. Whoever opens a stream closes it with
+// close_stream.
 #pragma once
 
 #include <cstddef>
@@ -15,16 +16,19 @@
 #include <string>
 #include <vector>
 
+#include "formats/byte_buffer.h"
+
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
 struct ByteStream {
     std::unique_ptr<std::FILE, FileCloser> file;  // empty for a memory stream
-    std::vector<std::uint8_t> buffer;
-    std::size_t pos = 0;            // next byte to read or write in buffer
-    std::size_t end = 0;            // reading: valid bytes; memory writing: bytes written
+    ByteBuffer buffer;
+    std::uint8_t* next = nullptr;   // the next byte to read or write
+    std::uint8_t* limit = nullptr;  // reading: end of the valid bytes; writing: end of the buffer
     std::uint64_t buffer_start = 0; // file offset of buffer[0]
+    std::size_t written = 0;        // memory writing: bytes written so far
     bool writing = false;
     bool failed = false;            // a write to the file did not go through
 };
@@ -46,14 +50,14 @@ void flush_stream(ByteStream& stream);
 
 // Reads one byte; returns 1 (and leaves byte alone) at the end of the input.
 inline int get_byte(ByteStream& stream, std::uint8_t& byte) {
-    if (stream.pos == stream.end && refill_stream(stream) != 0) return 1;
-    byte = stream.buffer[stream.pos++];
+    if (stream.next == stream.limit && refill_stream(stream) != 0) return 1;
+    byte = *stream.next++;
     return 0;
 }
 
 inline void put_byte(ByteStream& stream, std::uint8_t byte) {
-    if (stream.pos == stream.buffer.size()) flush_stream(stream);
-    stream.buffer[stream.pos++] = byte;
+    if (stream.next == stream.limit) flush_stream(stream);
+    *stream.next++ = byte;
 }
 
 int seek_to(ByteStream& stream, std::uint64_t offset);

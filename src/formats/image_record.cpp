@@ -17,15 +17,14 @@ int pack_image_record(std::string_view name, int width, int height,
     const std::size_t name_length = std::min(name.size(), RECORD_NAME_MAX);
     std::copy_n(name.begin(), name_length, record.begin() + 2);
 
-    std::uint8_t* column = record.data() + RECORD_HEADER_SIZE;
-    for (std::size_t j = 0; j < row_bytes; ++j, column += h) {
-        const std::size_t x = 2 * j;
-        for (std::size_t r = 0; r < h; ++r) {
-            const GrayLevel* row = levels.data() + r * w;
-            const unsigned high = row[x] & 15u;
-            const unsigned low = x + 1 < w ? row[x + 1] & 15u : 0u;
-            column[r] = static_cast<std::uint8_t>(high << 4 | low);
-        }
+    std::uint8_t* out = record.data() + RECORD_HEADER_SIZE;
+    for (std::size_t x = 0; x + 1 < w; x += 2) {
+        const GrayLevel* in = levels.data() + x;
+        for (std::size_t r = 0; r < h; ++r, in += w) *out++ = static_cast<std::uint8_t>(in[0] << 4 | (in[1] & 15));
+    }
+    if (w % 2 != 0) {
+        const GrayLevel* in = levels.data() + w - 1;
+        for (std::size_t r = 0; r < h; ++r, in += w) *out++ = static_cast<std::uint8_t>(in[0] << 4);
     }
     return 0;
 }
@@ -45,11 +44,13 @@ int unpack_image_record(std::span<const std::uint8_t> record, ImageRecord& image
 
     const std::size_t w = 2 * row_bytes;
     image.levels.resize(w * h);
-    const std::uint8_t* column = record.data() + RECORD_HEADER_SIZE;
-    for (std::size_t j = 0; j < row_bytes; ++j, column += h) {
-        for (std::size_t r = 0; r < h; ++r) {
-            image.levels[r * w + 2 * j] = static_cast<GrayLevel>(column[r] >> 4);
-            image.levels[r * w + 2 * j + 1] = static_cast<GrayLevel>(column[r] & 15);
+    const std::uint8_t* in = record.data() + RECORD_HEADER_SIZE;
+    for (std::size_t x = 0; x < w; x += 2) {
+        GrayLevel* out = image.levels.data() + x;
+        for (std::size_t r = 0; r < h; ++r, out += w) {
+            const std::uint8_t byte = *in++;
+            out[0] = static_cast<GrayLevel>(byte >> 4);
+            out[1] = static_cast<GrayLevel>(byte & 15);
         }
     }
     return 0;

@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/byte_buffer.h"
+
 using GrayLevel = std::uint8_t;  // 0..15, 0 = white, 15 = black
 
 inline constexpr std::size_t RECORD_HEADER_SIZE = 32;
@@ -30,7 +32,7 @@ struct ImageRecord {
     std::string name;               // at most 29 characters
     std::uint8_t row_bytes = 0;
     std::uint8_t height = 0;
-    std::vector<GrayLevel> levels;  // (2 * row_bytes) * height, row-major, row 0 on top
+    ByteBuffer levels;              // (2 * row_bytes) * height GrayLevels, row-major, row 0 on top
 };
 
 // Packs a width x height picture (levels row-major, row 0 on top) into record,
