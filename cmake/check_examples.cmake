@@ -1,0 +1,23 @@
+# Fails unless the checked-in sample data is exactly what the generator makes.
+# cmake -DGENERATOR=... -DEXAMPLES=... -DOUT=... -P check_examples.cmake
+file(REMOVE_RECURSE "${OUT}")
+execute_process(COMMAND "${GENERATOR}" "${OUT}" RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "make_examples failed: ${status}")
+endif()
+file(GLOB_RECURSE made RELATIVE "${OUT}" "${OUT}/*")
+file(GLOB_RECURSE kept RELATIVE "${EXAMPLES}" "${EXAMPLES}/*.bmp" "${EXAMPLES}/*.pdb")
+list(SORT made)
+list(SORT kept)
+if(NOT made STREQUAL kept)
+  message(FATAL_ERROR "examples/ holds [${kept}] but the generator makes [${made}]")
+endif()
+foreach(name IN LISTS made)
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${OUT}/${name}" "${EXAMPLES}/${name}"
+                  RESULT_VARIABLE different)
+  if(different)
+    message(FATAL_ERROR "examples/${name} differs from what the generator makes")
+  endif()
+endforeach()
+list(LENGTH made count)
+message(STATUS "${count} sample files match the generator")
