@@ -55,6 +55,19 @@ TEST(ImageRecord, UnpackStopsNameAtTwentyNineEvenWithoutTerminator) {
     EXPECT_TRUE(image.levels.empty());
 }
 
+TEST(ImageRecord, PicturesWithoutRowsOrColumnsUnpackEmpty) {
+    for (const auto& [row_bytes, height] : {std::pair{5, 0}, std::pair{0, 7}, std::pair{0, 0}}) {
+        Bytes record(32, 0);
+        record[0] = static_cast<std::uint8_t>(row_bytes);
+        record[1] = static_cast<std::uint8_t>(height);
+        ImageRecord image;
+        ASSERT_EQ(unpack_image_record(record, image), 0);
+        EXPECT_EQ(image.row_bytes, row_bytes);
+        EXPECT_EQ(image.height, height);
+        EXPECT_TRUE(image.levels.empty());
+    }
+}
+
 TEST(ImageRecord, LargestPictureIs12832Bytes) {
     const auto levels = pattern_levels(160, 160);
     Bytes record;

@@ -44,6 +44,7 @@ int unpack_image_record(std::span<const std::uint8_t> record, ImageRecord& image
 
     const std::size_t w = 2 * row_bytes;
     image.levels.resize(w * h);
+    if (image.levels.empty()) return 0;  // no rows or no columns: nothing to point into
     const std::uint8_t* in = record.data() + RECORD_HEADER_SIZE;
     for (std::size_t x = 0; x < w; x += 2) {
         GrayLevel* out = image.levels.data() + x;
