@@ -321,21 +321,4 @@ TEST(BmpRead, FileCutAtEveryLengthFailsCleanly) {
     }
 }
 
-TEST(BmpRead, ReadsFromFilesOnDisk) {
-    const std::string path = testing::TempDir() + "tavo_bmp_disk_test.bmp";
-    std::array<std::uint8_t, 64> palette{};
-    const Bytes pixels = {0, 1, 2, 3, 4, 5, 6, 7, 8, 0x0A, 0x1A, 0x0D};
-    ByteStream out;
-    ASSERT_EQ(open_write(out, path), 0);
-    write_bmp(out, 3, 4, palette, pixels);
-    ASSERT_EQ(close_stream(out), 0);
-    ByteStream in;
-    ASSERT_EQ(open_read(in, path), 0);
-    Bmp4Image image;
-    ASSERT_EQ(read_bmp(in, LIMITS, image), 0);
-    close_stream(in);
-    std::remove(path.c_str());
-    EXPECT_EQ(Bytes(image.pixels.begin(), image.pixels.end()), (Bytes{0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 10, 13}));
-}
-
 }  // namespace

@@ -78,11 +78,4 @@ TEST(RankPalette, CompareLooksAtBrightnessOnly) {
     EXPECT_EQ(compare_brightness(0x05000100, 0x0A000100), 0);
 }
 
-TEST(RecordName, ThreeLetterExtensionIsDropped) {
-    struct Case { const char* file; const char* name; };
-    for (const Case c : {Case{"CAT.BMP", "CAT"}, Case{"picture.bmp", "picture"}, Case{".bmp", ""},
-                         Case{"a.b.bmp", "a.b"}, Case{"bmp", "bmp"}, Case{"x.jpeg", "x.jpeg"}})
-        EXPECT_EQ(record_name_of(c.file), c.name);
-}
-
 }  // namespace

@@ -190,23 +190,6 @@ TEST(PdbAdd, TableHoldsAtMost256Records) {
     EXPECT_EQ(get_be32(file, 78 + 8 * 255), 80u + 8 * 256 + 3 * 255);
 }
 
-TEST(PdbPrimitives, BigEndianFieldsAndEndOfInput) {
-    const Bytes file = written_by([](ByteStream& s) {
-        write_u16_be(s, 0xA1B2);
-        write_u32_be(s, 0xC3D4E5F6);
-    });
-    EXPECT_EQ(file, (Bytes{0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6}));
-    ByteStream in;
-    open_memory_read(in, file);
-    std::uint16_t half = 0;
-    std::uint32_t word = 0;
-    EXPECT_EQ(read_u16_be(in, half), 0);
-    EXPECT_EQ(read_u32_be(in, word), 0);
-    EXPECT_EQ(half, 0xA1B2);
-    EXPECT_EQ(word, 0xC3D4E5F6u);
-    EXPECT_EQ(read_u16_be(in, half), 1);
-}
-
 TEST(PdbFile, WritesAndReadsThroughFilesBiggerThanTheBuffer) {
     const std::string path = testing::TempDir() + "tavo_pdb_disk_test.pdb";
     std::vector<Bytes> records;
