@@ -76,7 +76,7 @@ Bytes database(const std::vector<Bytes>& records) {
 }
 
 Bytes record(const std::string& name, int width, int height) {
-    Bytes r;
+    ByteBuffer r;
     pack_image_record(name, width, height, picture(width, height), r);
     return r;
 }

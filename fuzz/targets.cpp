@@ -15,7 +15,7 @@ void require(bool property) {
     if (!property) std::abort();
 }
 
-using Bytes = std::vector<std::uint8_t>;
+using Bytes = ByteBuffer;  // records and files; built from ranges, never by count
 
 Bytes contents(const ByteStream& stream) {
     const auto bytes = memory_contents(stream);

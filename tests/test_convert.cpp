@@ -78,4 +78,35 @@ TEST(RankPalette, CompareLooksAtBrightnessOnly) {
     EXPECT_EQ(compare_brightness(0x05000100, 0x0A000100), 0);
 }
 
+TEST(ConvertBmp, EveryPixelTakesTheLevelOfItsIndexAtEveryWidth) {
+    // Entry i is gray 17 * (7i mod 16): a scrambled ramp, so index i takes
+    // level 15 - (7i mod 16).
+    Palette palette{};
+    for (std::size_t i = 0; i < 16; ++i)
+        for (std::size_t c = 0; c < 3; ++c) palette[4 * i + c] = static_cast<std::uint8_t>(17 * (i * 7 % 16));
+    for (int width = 1; width <= 17; ++width)
+        for (int height : {1, 2, 3}) {
+            Bytes indices;
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x) indices.push_back(static_cast<std::uint8_t>((x * 5 + y * 3 + width) % 16));
+            const Bytes bmp = written_by([&](ByteStream& s) { write_bmp(s, width, height, palette, indices); });
+            ByteStream in;
+            open_memory_read(in, bmp);
+            ByteBuffer record;
+            const std::string console = console_of([&] { EXPECT_EQ(convert_bmp(in, "F.bmp", record), 0); });
+            EXPECT_EQ(console, "OK\n");
+            ImageRecord image;
+            ASSERT_EQ(unpack_image_record(record, image), 0);
+            const int wide = 2 * image.row_bytes;
+            ASSERT_EQ(wide, width + width % 2);
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < wide; ++x) {
+                    const std::size_t index = indices[static_cast<std::size_t>(y * width + std::min(x, width - 1))];
+                    const int expected = x < width ? 15 - static_cast<int>(index * 7 % 16) : 0;
+                    EXPECT_EQ(image.levels[static_cast<std::size_t>(y * wide + x)], expected)
+                        << width << "x" << height << " at " << x << "," << y;
+                }
+        }
+}
+
 }  // namespace

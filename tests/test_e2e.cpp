@@ -56,9 +56,9 @@ Bytes database_of(const std::vector<Bytes>& records) {
 }
 
 Bytes record_of(const std::string& name, int width, int height, const std::vector<GrayLevel>& levels) {
-    Bytes record;
+    ByteBuffer record;
     EXPECT_EQ(pack_image_record(name, width, height, levels, record), 0);
-    return record;
+    return Bytes(record.begin(), record.end());
 }
 
 std::vector<GrayLevel> pattern(int width, int height) {
@@ -90,9 +90,9 @@ std::vector<Bytes> records_in(const Bytes& file) {
     std::vector<Bytes> records;
     if (read_database(stream, database) != 0) return records;
     for (std::uint16_t i = 0; i < database.numRecords; ++i) {
-        Bytes data;
+        ByteBuffer data;
         read_record(stream, database, i, data);
-        records.push_back(data);
+        records.emplace_back(data.begin(), data.end());
     }
     return records;
 }

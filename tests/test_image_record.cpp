@@ -14,9 +14,9 @@ std::vector<GrayLevel> pattern_levels(int width, int height) {
 
 TEST(ImageRecord, PacksThreeByTwoExactly) {
     const std::vector<GrayLevel> levels = {1, 2, 3, 4, 5, 6};
-    Bytes record;
+    ByteBuffer record;
     ASSERT_EQ(pack_image_record("CAT", 3, 2, levels, record), 0);
-    Bytes expected = {2, 2, 'C', 'A', 'T'};
+    ByteBuffer expected = {2, 2, 'C', 'A', 'T'};
     expected.resize(32, 0);
     expected.insert(expected.end(), {0x12, 0x45, 0x30, 0x60});
     EXPECT_EQ(record, expected);
@@ -31,9 +31,9 @@ TEST(ImageRecord, PacksThreeByTwoExactly) {
 
 TEST(ImageRecord, NameFieldKeepsAtMost29Characters) {
     const std::vector<GrayLevel> levels = {0, 0};
-    for (const std::string& name : {std::string(), std::string("a"), std::string(28, 'x'), std::string(29, 'y'), std::string(30, 'z'),
-                                   std::string(200, 'w')}) {
-        Bytes record;
+    ByteBuffer record(64, 0xEE);  // reused: no byte of an earlier record may show through
+    for (const std::string& name : {std::string(200, 'w'), std::string(), std::string("a"), std::string(28, 'x'),
+                                   std::string(29, 'y'), std::string(30, 'z')}) {
         ASSERT_EQ(pack_image_record(name, 2, 1, levels, record), 0);
         ASSERT_EQ(record.size(), 33u);
         const std::size_t kept = std::min<std::size_t>(name.size(), 29);
@@ -70,7 +70,7 @@ TEST(ImageRecord, PicturesWithoutRowsOrColumnsUnpackEmpty) {
 
 TEST(ImageRecord, LargestPictureIs12832Bytes) {
     const auto levels = pattern_levels(160, 160);
-    Bytes record;
+    ByteBuffer record;
     ASSERT_EQ(pack_image_record("big", 160, 160, levels, record), 0);
     EXPECT_EQ(record.size(), 12832u);
     EXPECT_EQ(record[0], 80);
@@ -81,7 +81,7 @@ TEST(ImageRecord, RoundTripsEveryWidthColumnMajor) {
     for (int width = 1; width <= 17; ++width) {
         for (int height : {1, 2, 5}) {
             const auto levels = pattern_levels(width, height);
-            Bytes record;
+            ByteBuffer record;
             ASSERT_EQ(pack_image_record("F", width, height, levels, record), 0);
             const int row_bytes = (width + 1) / 2;
             ASSERT_EQ(record.size(), 32u + static_cast<std::size_t>(row_bytes * height));
@@ -104,7 +104,7 @@ TEST(ImageRecord, RoundTripsEveryWidthColumnMajor) {
 }
 
 TEST(ImageRecord, UnpackRefusesEveryShortRecord) {
-    Bytes record;
+    ByteBuffer record;
     ASSERT_EQ(pack_image_record("cut", 5, 3, pattern_levels(5, 3), record), 0);
     for (std::size_t length = 0; length < record.size(); ++length) {
         ImageRecord image;
@@ -121,12 +121,12 @@ TEST(ImageRecord, PackRefusesPicturesTheLayoutCannotHold) {
     struct Case { int width, height; std::size_t levels; };
     for (const Case c : {Case{0, 1, 1}, Case{1, 0, 1}, Case{-2, 1, 4}, Case{1, 256, 256}, Case{511, 1, 511},
                          Case{4, 4, 15}}) {
-        Bytes record{1, 2, 3};
+        ByteBuffer record{1, 2, 3};
         const std::vector<GrayLevel> levels(c.levels, 1);
         EXPECT_EQ(pack_image_record("x", c.width, c.height, levels, record), 1) << c.width << "x" << c.height;
         EXPECT_TRUE(record.empty());
     }
-    Bytes record;
+    ByteBuffer record;
     EXPECT_EQ(pack_image_record("x", 510, 255, std::vector<GrayLevel>(510 * 255, 3), record), 0);
 }
 

@@ -64,7 +64,7 @@ int export_images(const std::string& database_path) {
         close_stream(stream);
         return 1;
     }
-    std::vector<std::uint8_t> record;
+    ByteBuffer record;
     for (std::uint16_t index = 0; index < database.numRecords; ++index) {
         if (read_record(stream, database, index, record) == 0) record_to_bmp(record, index + 1u);
     }
@@ -80,7 +80,7 @@ int import_images(const std::string& database_path) {
 
     std::vector<std::string> names;
     list_bmp_files(names);
-    std::vector<std::vector<std::uint8_t>> records;  // the database refers to these
+    std::vector<ByteBuffer> records;  // the database refers to these
     records.reserve(MAX_RECORDS);
     for (const std::string& name : names) {
         if (records.size() == MAX_RECORDS) {
@@ -88,7 +88,7 @@ int import_images(const std::string& database_path) {
                         MAX_RECORDS);
             continue;
         }
-        std::vector<std::uint8_t> record;
+        ByteBuffer record;
         if (bmp_to_record(name, record) != 0) continue;
         records.push_back(std::move(record));
         add_record(database, records.back());

@@ -2,12 +2,38 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
 constexpr std::uint32_t BRIGHTNESS_MASK = 0x00FFFFFF;
 constexpr unsigned TAG_SHIFT = 24;
 constexpr GrayLevel DARKEST = 15;
+constexpr std::uint16_t INDEX_PAIR_MASK = 0x0F0F;  // two indices read as one 16-bit value
+
+// Replaces every palette index by its level, two pixels a lookup: a pair of
+// indices read as one 16-bit value (in the machine's byte order) picks the
+// pair of levels, stored back the same way.
+void indices_to_levels(std::span<std::uint8_t> pixels, const std::array<GrayLevel, 16>& levels) {
+    std::array<std::uint16_t, INDEX_PAIR_MASK + 1> pairs;  // only the 256 keys of two indices are set
+    for (std::uint8_t left = 0; left < 16; ++left)
+        for (std::uint8_t right = 0; right < 16; ++right) {
+            const std::array<std::uint8_t, 2> key_bytes{left, right};
+            const std::array<std::uint8_t, 2> level_bytes{levels[left], levels[right]};
+            std::uint16_t key = 0;
+            std::memcpy(&key, key_bytes.data(), 2);
+            std::memcpy(&pairs[key], level_bytes.data(), 2);
+        }
+    std::uint8_t* p = pixels.data();
+    const std::size_t n = pixels.size();
+    std::size_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        std::uint16_t pair = 0;
+        std::memcpy(&pair, p + i, 2);
+        std::memcpy(p + i, &pairs[pair & INDEX_PAIR_MASK], 2);
+    }
+    if (i < n) p[i] = levels[p[i] & 15];
+}
 
 }  // namespace
 
@@ -45,7 +71,7 @@ std::string record_name_of(const std::string& file_name) {
     return n >= 4 && file_name[n - 4] == '.' ? file_name.substr(0, n - 4) : file_name;
 }
 
-int bmp_to_record(const std::string& file_name, std::vector<std::uint8_t>& record) {
+int bmp_to_record(const std::string& file_name, ByteBuffer& record) {
     record.clear();
     std::printf("%s .. ", file_name.c_str());
     ByteStream stream;
@@ -55,13 +81,13 @@ int bmp_to_record(const std::string& file_name, std::vector<std::uint8_t>& recor
     return status;
 }
 
-int convert_bmp(ByteStream& stream, const std::string& file_name, std::vector<std::uint8_t>& record) {
+int convert_bmp(ByteStream& stream, const std::string& file_name, ByteBuffer& record) {
     record.clear();
     Bmp4Image image;
     if (read_bmp(stream, BmpLimits{MAX_IMAGE_WIDTH, MAX_IMAGE_HEIGHT}, image) != 0) return 1;
 
     const std::array<GrayLevel, 16> levels = rank_palette(image.palette, image.palette_entries);
-    for (std::uint8_t& pixel : image.pixels) pixel = levels[pixel & 15];  // now a GrayLevel
+    indices_to_levels(image.pixels, levels);
     if (pack_image_record(record_name_of(file_name), image.width, image.height, image.pixels, record) != 0) {
         std::printf("Error - picture cannot be stored as a record\n");
         return 1;

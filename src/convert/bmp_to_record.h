@@ -31,9 +31,9 @@ std::string record_name_of(const std::string& file_name);
 
 // Converts one file, printing "<name> .. " and then "OK" or the reason it was
 // skipped. Returns 0 with the record in `record` (the caller's), or 1.
-int bmp_to_record(const std::string& file_name, std::vector<std::uint8_t>& record);
+int bmp_to_record(const std::string& file_name, ByteBuffer& record);
 
 // The conversion itself, on an open stream: reads the picture, ranks its
 // palette and packs the record named after file_name; prints "OK" or the
 // reason it failed.
-int convert_bmp(ByteStream& stream, const std::string& file_name, std::vector<std::uint8_t>& record);
+int convert_bmp(ByteStream& stream, const std::string& file_name, ByteBuffer& record);

@@ -1,5 +1,8 @@
 #include "formats/bmp4.h"
 
+#include "formats/nibbles.h"
+
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
@@ -126,25 +129,14 @@ int read_palette(ByteStream& stream, const BmpLayout& layout, Bmp4Image& image) 
 int read_pixels(ByteStream& stream, const BmpLayout& layout, Bmp4Image& image) {
     const auto width = static_cast<std::size_t>(layout.width);
     const auto rows = static_cast<std::size_t>(layout.rows);
-    const std::size_t row_bytes = bmp_row_bytes(width);
-    const std::size_t padding = bmp_padded_row_bytes(width) - row_bytes;
+    ByteBuffer row(bmp_padded_row_bytes(width));
     image.pixels.resize(width * rows);
     if (seek_to(stream, layout.pixel_start) != 0) return 1;
-    const std::size_t pairs = width / 2;
-    std::uint8_t byte = 0;
     for (std::size_t i = 0; i < rows; ++i) {
-        std::uint8_t* out = image.pixels.data() + (layout.top_down ? i : rows - 1 - i) * width;
-        for (std::size_t j = 0; j < pairs; ++j, out += 2) {
-            if (get_byte(stream, byte) != 0) return 1;
-            out[0] = byte >> 4;
-            out[1] = byte & 15;
-        }
-        if (width % 2 != 0) {
-            if (get_byte(stream, byte) != 0) return 1;
-            out[0] = byte >> 4;
-        }
-        for (std::size_t k = 0; i + 1 < rows && k < padding; ++k)
-            if (get_byte(stream, byte) != 0) return 1;
+        // The last row may lack its pad.
+        const std::size_t length = i + 1 < rows ? row.size() : bmp_row_bytes(width);
+        if (get_bytes(stream, length, row.data()) != 0) return 1;
+        split_row(row.data(), width, image.pixels.data() + (layout.top_down ? i : rows - 1 - i) * width);
     }
     return 0;
 }
@@ -213,13 +205,11 @@ int write_bmp(ByteStream& stream, std::int32_t width, std::int32_t height,
     put_u32_le(stream, 0);  // biClrImportant
     for (const std::uint8_t b : palette) put_byte(stream, b);
 
-    const std::size_t pairs = w / 2;
+    ByteBuffer row(padded);
+    std::fill(row.begin() + static_cast<std::ptrdiff_t>(row_bytes), row.end(), std::uint8_t{0});
     for (std::size_t i = h; i-- > 0;) {
-        const std::uint8_t* in = pixels.data() + i * w;
-        for (std::size_t j = 0; j < pairs; ++j, in += 2)
-            put_byte(stream, static_cast<std::uint8_t>(in[0] << 4 | (in[1] & 15)));
-        if (w % 2 != 0) put_byte(stream, static_cast<std::uint8_t>(in[0] << 4));
-        for (std::size_t k = row_bytes; k < padded; ++k) put_byte(stream, 0);
+        join_row(pixels.data() + i * w, w, row.data());
+        put_bytes(stream, padded, row.data());
     }
     return 0;
 }

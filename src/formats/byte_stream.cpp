@@ -75,6 +75,34 @@ void flush_stream(ByteStream& stream) {
     set_cursor(stream, 0, 0);
 }
 
+// Both loops take the bytes in turns of eight, each byte through its own
+// checked get or put; the loop's count and branch are paid once a turn.
+constexpr std::size_t TURN = 8;
+
+int get_bytes(ByteStream& stream, std::size_t count, std::uint8_t* bytes) {
+    ByteCursor cursor = take_cursor(stream);
+    const auto get = [&](std::uint8_t& byte) { return get_byte(stream, cursor, byte) != 0; };
+    bool ended = false;
+    std::size_t i = 0;
+    for (; i + TURN <= count && !ended; i += TURN) {
+        std::uint8_t* b = bytes + i;
+        ended = get(b[0]) || get(b[1]) || get(b[2]) || get(b[3]) || get(b[4]) || get(b[5]) || get(b[6]) ||
+                get(b[7]);
+    }
+    for (; i < count && !ended; ++i) ended = get(bytes[i]);
+    return_cursor(stream, cursor);
+    return ended ? 1 : 0;
+}
+
+void put_bytes(ByteStream& stream, std::size_t count, const std::uint8_t* bytes) {
+    ByteCursor cursor = take_cursor(stream);
+    std::size_t i = 0;
+    for (; i + TURN <= count; i += TURN)
+        for (std::size_t k = 0; k < TURN; ++k) put_byte(stream, cursor, bytes[i + k]);
+    for (; i < count; ++i) put_byte(stream, cursor, bytes[i]);
+    return_cursor(stream, cursor);
+}
+
 int seek_to(ByteStream& stream, std::uint64_t offset) {
     if (!stream.file) {
         const std::size_t size =

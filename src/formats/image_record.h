@@ -40,7 +40,7 @@ struct ImageRecord {
 // does not fit the layout (no pixels, more than 255 row bytes or rows) or
 // levels holds fewer than width * height values.
 int pack_image_record(std::string_view name, int width, int height,
-                      std::span<const GrayLevel> levels, std::vector<std::uint8_t>& record);
+                      std::span<const GrayLevel> levels, ByteBuffer& record);
 
 // Takes a record apart. Returns 1 without reading past the record when it is
 // shorter than 32 + row_bytes * height bytes.

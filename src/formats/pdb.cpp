@@ -3,13 +3,11 @@
 #include <cstdio>
 
 int read_bytes(ByteStream& stream, std::size_t count, std::uint8_t* buffer) {
-    for (std::size_t i = 0; i < count; ++i)
-        if (get_byte(stream, buffer[i]) != 0) return 1;
-    return 0;
+    return get_bytes(stream, count, buffer);
 }
 
 int write_bytes(ByteStream& stream, std::size_t count, const std::uint8_t* buffer) {
-    for (std::size_t i = 0; i < count; ++i) put_byte(stream, buffer[i]);
+    put_bytes(stream, count, buffer);
     return 0;
 }
 
@@ -147,7 +145,7 @@ int read_database(ByteStream& stream, PdbDatabase& database) {
 }
 
 int read_record(ByteStream& stream, const PdbDatabase& database, std::uint16_t index,
-                std::vector<std::uint8_t>& data) {
+                ByteBuffer& data) {
     data.clear();
     if (index >= database.records.size()) return 1;
     const unsigned number = index + 1u;

@@ -85,6 +85,6 @@ int read_database(ByteStream& stream, PdbDatabase& database);
 // outside the file or before its predecessor is reported, naming it, and
 // refused (returns 1).
 int read_record(ByteStream& stream, const PdbDatabase& database, std::uint16_t index,
-                std::vector<std::uint8_t>& data);
+                ByteBuffer& data);
 
 void free_database(PdbDatabase& database);
