@@ -66,4 +66,33 @@ TEST(ByteStream, PutBytesKeepsOrderAcrossBufferEnds) {
     std::remove(path.c_str());
 }
 
+TEST(ByteStream, LengthOfAFileWhetherItsEndIsInTheBufferOrNot) {
+    const std::string path = testing::TempDir() + "tavo_length_test.bin";
+    for (const std::size_t size : {std::size_t{0}, std::size_t{10}, STREAM_BUFFER_SIZE, STREAM_BUFFER_SIZE + 1,
+                                   STREAM_BUFFER_SIZE * 3 + 7}) {
+        const Bytes bytes = counting(size, 5);
+        ByteStream out;
+        ASSERT_EQ(open_write(out, path), 0);
+        put_bytes(out, size, bytes.data());
+        ASSERT_EQ(close_stream(out), 0);
+
+        ByteStream in;
+        ASSERT_EQ(open_read(in, path), 0);
+        std::uint8_t first = 0;
+        EXPECT_EQ(get_byte(in, first), size == 0 ? 1 : 0) << size;
+        std::uint64_t length = 0;
+        ASSERT_EQ(stream_length(in, length), 0) << size;
+        EXPECT_EQ(length, size);
+        EXPECT_EQ(get_byte(in, first), 1) << "the position is at the end, " << size;
+        if (size > 0) {
+            ASSERT_EQ(seek_to(in, 1), 0) << size;
+            Bytes back(size - 1);
+            EXPECT_EQ(get_bytes(in, back.size(), back.data()), 0) << size;
+            EXPECT_TRUE(std::equal(back.begin(), back.end(), bytes.begin() + 1)) << size;
+        }
+        close_stream(in);
+    }
+    std::remove(path.c_str());
+}
+
 }  // namespace

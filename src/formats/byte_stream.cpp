@@ -20,6 +20,9 @@ int open_file(ByteStream& stream, const std::string& path, const char* mode, boo
     stream = ByteStream{};
     stream.file.reset(std::fopen(path.c_str(), mode));
     if (!stream.file) return 1;
+    // The stream's own buffer is the only one: stdio reads and writes it
+    // directly, a buffer at a time.
+    std::setvbuf(stream.file.get(), nullptr, _IONBF, 0);
     stream.buffer.resize(STREAM_BUFFER_SIZE);
     stream.writing = writing;
     set_cursor(stream, 0, 0);
@@ -135,6 +138,11 @@ int stream_length(ByteStream& stream, std::uint64_t& length) {
     if (!stream.file) {
         length = stream.writing ? std::max(stream.written, position(stream)) : stream.buffer.size();
         return seek_to(stream, length);
+    }
+    if (!stream.writing && std::feof(stream.file.get())) {  // the buffer holds the end already
+        length = tell(stream) + static_cast<std::size_t>(stream.limit - stream.next);
+        stream.next = stream.limit;
+        return 0;
     }
     flush_stream(stream);
     set_cursor(stream, 0, 0);

@@ -104,6 +104,6 @@ void put_bytes(ByteStream& stream, std::size_t count, const std::uint8_t* bytes)
 
 int seek_to(ByteStream& stream, std::uint64_t offset);
 std::uint64_t tell(const ByteStream& stream);
-// The length of a read stream, found by seeking to its end; the position is
-// then at the end.
+// The length of a read stream: from the buffer when it already holds the end
+// of the file, else by seeking to the end. The position is then at the end.
 int stream_length(ByteStream& stream, std::uint64_t& length);
