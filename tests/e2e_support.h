@@ -39,8 +39,6 @@ inline void write_file(const fs::path& path, const Bytes& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline bool on_windows_binary() { return std::getenv("TAVO_LAUNCHER") != nullptr; }
-
 struct ToolRun {
     int status = -1;
     std::string out;  // standard output with CRLF line ends made LF

@@ -20,18 +20,6 @@ Palette palette_of(std::initializer_list<std::array<std::uint8_t, 3>> rgb) {
     return p;
 }
 
-TEST(RankPalette, GrayRampMapsToItselfAndReversedRampToItsMirror) {
-    Palette reversed{};
-    for (std::size_t i = 0; i < 16; ++i)
-        for (std::size_t c = 0; c < 3; ++c) reversed[4 * i + c] = static_cast<std::uint8_t>(17 * i);
-    const auto straight = rank_palette(GRAY_PALETTE);
-    const auto mirrored = rank_palette(reversed);
-    for (unsigned i = 0; i < 16; ++i) {
-        EXPECT_EQ(straight[i], i);
-        EXPECT_EQ(mirrored[i], 15 - i);
-    }
-}
-
 TEST(RankPalette, BlueIsDarkerThanRedIsDarkerThanGreen) {
     const Palette p = palette_of({{0, 0, 255}, {255, 0, 0}, {0, 255, 0}, {0, 0, 0}, {255, 255, 255}});
     EXPECT_EQ(brightness(std::span(p).first<4>()), 255u);
@@ -70,12 +58,6 @@ TEST(RankPalette, ShortPalettesSpreadOverTheWholeRange) {
         for (unsigned i = 0; i < 16; ++i)
             EXPECT_EQ(levels[i], i < c.entries ? c.brightest_first[i] : 15) << c.entries << " entries, index " << i;
     }
-}
-
-TEST(RankPalette, CompareLooksAtBrightnessOnly) {
-    EXPECT_EQ(compare_brightness(0x0F000010, 0x01000020), -1);
-    EXPECT_EQ(compare_brightness(0x00000030, 0x0F000020), 1);
-    EXPECT_EQ(compare_brightness(0x05000100, 0x0A000100), 0);
 }
 
 TEST(ConvertBmp, EveryPixelTakesTheLevelOfItsIndexAtEveryWidth) {

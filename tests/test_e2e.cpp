@@ -99,19 +99,24 @@ std::vector<Bytes> records_in(const Bytes& file) {
 
 using Cli = TavoTest;
 
-TEST_F(Cli, ImportsConvertibleFilesAndReportsTheOthers) {
+TEST_F(Cli, ImportConvertsWhatItCanAndReportsTheRest) {
     const Bytes a = bmp_of(3, 2, {1, 2, 3, 4, 5, 6});
-    Bytes b = a;
-    b[30] = 2;  // RLE4
+    Bytes rle = a;
+    rle[30] = 2;
     put("a.bmp", a);
-    put("b.bmp", b);
+    put("b.BMP", rle);
+    put("wide.bmp", bmp_of(161, 1, std::vector<std::uint8_t>(161, 1)));
+    put("skipped.bmpx", a);
+    fs::create_directory(dir / "folder.bmp");
     const ToolRun run = tavo({"i"});
     EXPECT_EQ(run.status, 0);
-    auto lines = lines_of(run.out);
-    ASSERT_EQ(lines.size(), 4u) << run.out;
-    std::sort(lines.begin(), lines.begin() + 2);  // the listing's order is the platform's
-    EXPECT_EQ(lines, (std::vector<std::string>{"a.bmp .. OK", "b.bmp .. Error - compressed bitmaps not supported",
-                                               "Writing database file Umbralith_DB.PDB", "Conversion complete"}));
+    // The listing's order is the platform's; a folder cannot be opened on
+    // Windows, so nothing completes its line there.
+    for (const char* line : {"a.bmp .. OK\n", "b.BMP .. Error - compressed bitmaps not supported\n",
+                             "wide.bmp .. Error - maximum bitmap size is 160x160.\n", "folder.bmp .. "})
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << " in\n" << run.out;
+    EXPECT_EQ(run.out.find("skipped"), std::string::npos) << run.out;
+    EXPECT_TRUE(run.out.ends_with("\nWriting database file Umbralith_DB.PDB\nConversion complete\n")) << run.out;
     Bytes record = {2, 2, 'a'};
     record.resize(32, 0);
     record.insert(record.end(), {0x12, 0x45, 0x30, 0x60});
@@ -127,24 +132,15 @@ TEST_F(Cli, ArgumentsPickModeAndPath) {
     const auto missing = [](const std::string& path) { return "Error while opening " + path + "\n"; };
     const std::vector<Case> cases = {
         {{}, missing("Umbralith_DB.PDB"), 1, ""},
-        {{"i"}, imported("Umbralith_DB.PDB"), 0, "Umbralith_DB.PDB"},
-        {{"/i"}, imported("Umbralith_DB.PDB"), 0, "Umbralith_DB.PDB"},
-        {{"-i"}, imported("Umbralith_DB.PDB"), 0, "Umbralith_DB.PDB"},
         {{"/-i"}, imported("Umbralith_DB.PDB"), 0, "Umbralith_DB.PDB"},
         {{"-/i"}, missing("/i"), 1, ""},
         {{"I"}, missing("I"), 1, ""},
-        {{"i", "x.pdb"}, imported("x.pdb"), 0, "x.pdb"},
         {{"x.pdb", "i"}, imported("x.pdb"), 0, "x.pdb"},
         {{"a.pdb", "b.pdb"}, missing("b.pdb"), 1, ""},
         {{"/data/x.pdb"}, missing("data/x.pdb"), 1, ""},
-        {{"-pics.pdb"}, missing("pics.pdb"), 1, ""},
-        {{""}, missing(""), 1, ""},
-        {{"/"}, missing(""), 1, ""},
         {{"-"}, missing(""), 1, ""},
         {{"i", "no/such/folder.pdb"}, "", 1, ""},
         {{"i", "?"}, usage_start, 0, ""},
-        {{"?", "i"}, usage_start, 0, ""},
-        {{"/?"}, usage_start, 0, ""},
         {{"-?", "x.pdb"}, usage_start, 0, ""},
     };
     for (const Case& c : cases) {
@@ -154,11 +150,7 @@ TEST_F(Cli, ArgumentsPickModeAndPath) {
         for (const auto& a : c.args) shown += "[" + a + "] ";
         const ToolRun run = tavo(c.args);
         EXPECT_EQ(run.status, c.status) << shown;
-        if (c.out == usage_start) {
-            EXPECT_EQ(run.out.rfind(usage_start, 0), 0u) << shown;
-        } else {
-            EXPECT_EQ(run.out, c.out) << shown;
-        }
+        EXPECT_EQ(c.out == usage_start ? run.out.substr(0, usage_start.size()) : run.out, c.out) << shown;
         EXPECT_EQ(files(), c.created.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.created})
             << shown;
         if (!c.created.empty()) {
@@ -173,23 +165,7 @@ TEST_F(Cli, UsageTextIsVerbatim) {
     ASSERT_EQ(run.out.rfind(USAGE_LINES_1_TO_18, 0), 0u) << run.out;
     const std::string credit = run.out.substr(sizeof USAGE_LINES_1_TO_18 - 1);
     EXPECT_EQ(std::count(credit.begin(), credit.end(), '\n'), 1);
-    EXPECT_EQ(credit.back(), '\n');
     EXPECT_NE(credit.find("README"), std::string::npos) << credit;
-}
-
-TEST_F(Cli, ImportIntoADatabaseNamedLikeAPicture) {
-    const ToolRun run = tavo({"i", "out.bmp"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "out.bmp .. Error while reading BMP header\nWriting database file out.bmp\nConversion complete\n");
-    EXPECT_EQ(file("out.bmp"), database_of({}));
-}
-
-TEST_F(Cli, ExportOfAnEmptyDatabaseWritesNothing) {
-    put("x.pdb", database_of({}));
-    const ToolRun run = tavo({"x.pdb"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "Reading database file x.pdb\nConversion complete\n");
-    EXPECT_EQ(files(), std::vector<std::string>{"x.pdb"});
 }
 
 TEST_F(Cli, ExportWritesGrayBmpsByteForByte) {
@@ -212,102 +188,24 @@ TEST_F(Cli, ExportWritesGrayBmpsByteForByte) {
     EXPECT_EQ(file("CAT.bmp"), expected);
 }
 
-TEST_F(Cli, LaterRecordOfTheSameNameWins) {
-    put("x.pdb", database_of({record_of("same", 5, 2, pattern(5, 2)), record_of("same", 2, 1, {15, 3})}));
-    const ToolRun run = tavo({"x.pdb"});
-    EXPECT_EQ(run.out, "Reading database file x.pdb\nWriting file same.bmp\nWriting file same.bmp\nConversion complete\n");
-    EXPECT_EQ(file("same.bmp"), bmp_of(2, 1, {15, 3}));
-}
-
-TEST_F(Cli, FiveWidePictureComesBackSixWideWithAWhiteColumn) {
-    put("x.pdb", database_of({record_of("five", 5, 3, pattern(5, 3))}));
-    ASSERT_EQ(tavo({"x.pdb"}).status, 0);
-    std::vector<std::uint8_t> six;
-    const auto five = pattern(5, 3);
-    for (std::size_t y = 0; y < 3; ++y) {
-        six.insert(six.end(), five.begin() + static_cast<std::ptrdiff_t>(5 * y), five.begin() + static_cast<std::ptrdiff_t>(5 * y + 5));
-        six.push_back(0);
-    }
-    EXPECT_EQ(file("five.bmp"), bmp_of(6, 3, six));
-}
-
-TEST_F(Cli, ImportEdgeCasesOneFileAtATime) {
-    struct Case { std::string file; int width, height; std::string outcome; std::string record_name; };
-    const std::string too_big = "Error - maximum bitmap size is 160x160.";
-    const std::vector<Case> cases = {
-        {"CAT.BMP", 4, 2, "OK", "CAT"},
-        {"picture.bmp", 5, 1, "OK", "picture"},
-        {".bmp", 1, 1, "OK", ""},
-        {"abcdefghijklmnopqrstuvwxyz0123456789.bmp", 2, 2, "OK", "abcdefghijklmnopqrstuvwxyz012"},
-        {"big.bmp", 160, 160, "OK", "big"},
-        {"wide.bmp", 161, 1, too_big, ""},
-        {"tall.bmp", 1, 161, too_big, ""},
-    };
-    for (const Case& c : cases) {
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        const auto levels = pattern(c.width, c.height);
-        put(c.file, bmp_of(c.width, c.height, levels));
-        const ToolRun run = tavo({"i", "db.pdb"});
-        EXPECT_EQ(run.out, c.file + " .. " + c.outcome + "\nWriting database file db.pdb\nConversion complete\n");
-        const auto records = records_in(file("db.pdb"));
-        if (c.outcome != "OK") {
-            EXPECT_TRUE(records.empty()) << c.file;
-            continue;
-        }
-        ASSERT_EQ(records.size(), 1u) << c.file;
-        EXPECT_EQ(records[0], record_of(c.record_name, c.width, c.height, levels)) << c.file;
-    }
-    // A 5 x 1 picture: 35 bytes, the last pixel byte's low nibble empty.
-    const Bytes five = record_of("p", 5, 1, pattern(5, 1));
-    EXPECT_EQ(five.size(), 35u);
-    EXPECT_EQ(five.back() & 15, 0);
-}
-
-TEST_F(Cli, ExportThenImportGivesTheSameDatabase) {
-    const Bytes original = database_of({record_of("round", 160, 160, pattern(160, 160))});
-    put("a.pdb", original);
+TEST_F(Cli, ExportThenImportGivesTheSameRecords) {
+    // Pixel bytes 0x0A, 0x0D and 0x1A must pass both ways untranslated.
+    std::vector<Bytes> records = {record_of("ctl", 4, 3, {0, 10, 0, 13, 1, 10, 1, 10, 0, 13, 1, 10})};
+    for (int w : {2, 6, 16, 160}) records.push_back(record_of("r" + std::to_string(w), w, w, pattern(w, w)));
+    put("a.pdb", database_of(records));
     ASSERT_EQ(tavo({"a.pdb"}).status, 0);
+    fs::remove(dir / "a.pdb");
     ASSERT_EQ(tavo({"i", "b.pdb"}).status, 0);
-    EXPECT_EQ(file("b.pdb"), original);
-
-    // Several records come back as the same set, in the listing's order.
-    std::vector<Bytes> records;
-    for (int w : {2, 6, 10, 16}) records.push_back(record_of("r" + std::to_string(w), w, w + 1, pattern(w, w + 1)));
-    put("c.pdb", database_of(records));
-    for (const auto& name : files())
-        if (name.ends_with(".bmp")) fs::remove(dir / name);
-    ASSERT_EQ(tavo({"c.pdb"}).status, 0);
-    ASSERT_EQ(tavo({"i", "d.pdb"}).status, 0);
-    const auto back = records_in(file("d.pdb"));
+    const auto back = records_in(file("b.pdb"));
     EXPECT_EQ(std::multiset<Bytes>(back.begin(), back.end()), std::multiset<Bytes>(records.begin(), records.end()));
-}
-
-TEST_F(Cli, ControlBytesInPicturesAreNotTranslated) {
-    // Pixel bytes 0x0A, 0x0D and 0x1A stand in both files.
-    const std::vector<GrayLevel> levels = {0, 10, 0, 13, 1, 10, 1, 10, 0, 13, 1, 10};
-    const Bytes record = record_of("ctl", 4, 3, levels);
-    put("x.pdb", database_of({record}));
-    ASSERT_EQ(tavo({"x.pdb"}).status, 0);
-    EXPECT_EQ(file("ctl.bmp"), bmp_of(4, 3, levels));
-    fs::remove(dir / "x.pdb");
-    ASSERT_EQ(tavo({"i", "y.pdb"}).status, 0);
-    EXPECT_EQ(file("y.pdb"), database_of({record}));
 }
 
 TEST_F(Cli, RecordNamesCannotEscapeTheFolder) {
     struct Case { std::string record; std::string written; };
     const std::vector<Case> cases = {
-        {"../up", ".._up.bmp"},
-        {"a/b\\c:d*e?f\"g<h>i|j", "a_b_c_d_e_f_g_h_i_j.bmp"},
-        {"tab\there", "tab_here.bmp"},
-        {"CON", "_CON.bmp"},
-        {"nul.txt", "_nul.txt.bmp"},
-        {"Com7", "_Com7.bmp"},
-        {"LPT1 .x", "_LPT1 .x.bmp"},
+        {"../up", ".._up.bmp"},  {"a/b\\c:d*e?f\"g<h>i|j", "a_b_c_d_e_f_g_h_i_j.bmp"},
+        {"tab\there", "tab_here.bmp"}, {"nul.txt", "_nul.txt.bmp"}, {"LPT1 .x", "_LPT1 .x.bmp"},
         {"COM10", "COM10.bmp"},
-        {"console", "console.bmp"},
-        {"plain name", "plain name.bmp"},
     };
     std::vector<Bytes> records;
     std::string expected_out = "Reading database file x.pdb\n";
@@ -318,11 +216,9 @@ TEST_F(Cli, RecordNamesCannotEscapeTheFolder) {
         expected_files.push_back(c.written);
     }
     put("x.pdb", database_of(records));
-    const ToolRun run = tavo({"x.pdb"});
-    EXPECT_EQ(run.out, expected_out + "Conversion complete\n");
+    EXPECT_EQ(tavo({"x.pdb"}).out, expected_out + "Conversion complete\n");
     std::sort(expected_files.begin(), expected_files.end());
     EXPECT_EQ(files(), expected_files);
-    EXPECT_FALSE(fs::exists(dir.parent_path() / "up.bmp"));
 }
 
 TEST_F(Cli, The257thPictureIsRefusedNotLost) {
@@ -339,63 +235,24 @@ TEST_F(Cli, The257thPictureIsRefusedNotLost) {
     EXPECT_EQ(records_in(file("db.pdb")).size(), 256u);
 }
 
-TEST_F(Cli, DamagedDatabasesEndWithStatusOne) {
-    struct Case { Bytes file; std::string message; };
+TEST_F(Cli, DamagedDatabasesFailAndDamagedRecordsAreSkipped) {
     Bytes short_list = database_header(3);
     short_list.resize(90, 0);
-    const std::vector<Case> cases = {
-        {Bytes(50, 0), "Error - the file is shorter than a database header (78 bytes)\n"},
-        {short_list, "Error - the database file ends inside its list of 3 records\n"},
-    };
-    for (const Case& c : cases) {
-        put("bad.pdb", c.file);
-        const ToolRun run = tavo({"bad.pdb"});
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.out, "Reading database file bad.pdb\n" + c.message);
-    }
-}
+    put("short.pdb", short_list);
+    ToolRun run = tavo({"short.pdb"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "Reading database file short.pdb\nError - the database file ends inside its list of 3 records\n");
 
-TEST_F(Cli, DamagedRecordsAreSkipped) {
     Bytes claims_more = {4, 9, 'B'};  // a 8 x 9 picture in 40 bytes
     claims_more.resize(40, 0);
-    Bytes file = database_of({record_of("A", 2, 1, {1, 2}), claims_more, Bytes(10, 0), record_of("D", 2, 1, {3, 4})});
-    Bytes far = file;  // a fifth entry would not fit; point record 4 past the end instead
-    put("x.pdb", file);
-    ToolRun run = tavo({"x.pdb"});
+    put("x.pdb", database_of({record_of("A", 2, 1, {1, 2}), claims_more, Bytes(10, 0), record_of("D", 2, 1, {3, 4})}));
+    run = tavo({"x.pdb"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out,
               "Reading database file x.pdb\nWriting file A.bmp\n"
               "Error - record 2 is shorter than its 8x9 picture\n"
               "Error - record 3 is shorter than a picture header (10 of 32 bytes)\n"
               "Writing file D.bmp\nConversion complete\n");
-    for (int k = 0; k < 4; ++k) far[78 + 8 * 3 + static_cast<std::size_t>(k)] = 0x7F;
-    put("x.pdb", far);
-    run = tavo({"x.pdb"});
-    EXPECT_EQ(run.out,
-              "Reading database file x.pdb\nWriting file A.bmp\n"
-              "Error - record 2 is shorter than its 8x9 picture\n"
-              "Error - record 3 runs past the end of the database file\n"
-              "Error - record 4 starts past the end of the database file\nConversion complete\n");
-}
-
-TEST_F(Cli, UnopenableAndOddEntriesDoNotStopImport) {
-    if (on_windows_binary()) GTEST_SKIP() << "dangling symbolic links are a POSIX case";
-    fs::create_symlink("nowhere", dir / "gone.bmp");
-    const ToolRun run = tavo({"i", "db.pdb"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "gone.bmp .. Writing database file db.pdb\nConversion complete\n");
-}
-
-TEST_F(Cli, FolderNamedLikeAPictureIsNotConverted) {
-    fs::create_directory(dir / "folder.bmp");
-    put("pic.BmP", bmp_of(2, 1, {1, 2}));
-    put("pic.bmpx", bmp_of(2, 1, {1, 2}));
-    const ToolRun run = tavo({"i", "db.pdb"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("pic.BmP .. OK\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("folder.bmp .. "), std::string::npos) << run.out;
-    EXPECT_EQ(run.out.find("pic.bmpx"), std::string::npos) << run.out;
-    EXPECT_EQ(records_in(file("db.pdb")).size(), 1u);
 }
 
 }  // namespace

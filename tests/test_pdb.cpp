@@ -35,57 +35,27 @@ Bytes raw_database(const std::vector<std::uint32_t>& offsets, std::size_t length
     return b;
 }
 
-TEST(PdbWrite, EmptyDatabaseIs78BytesWithTheFixedIdentity) {
-    PdbDatabase database = new_database();
-    const Bytes file = written_by([&](ByteStream& s) { EXPECT_EQ(write_database(s, database), 0); });
-    Bytes expected = {'U', 'm', 'b', 'r', 'a', 'l', 'i', 't', 'h', '?', 'D', 'B'};
-    expected.resize(32, 0);
-    be16(expected, 0x0008);
-    expected.resize(60, 0);
-    for (char c : std::string("DATAUmb?")) expected.push_back(static_cast<std::uint8_t>(c));
-    expected.resize(78, 0);
-    EXPECT_EQ(file, expected);
-}
-
-TEST(PdbWrite, TwoRecordsLayOutHeaderListGapAndData) {
-    const Bytes first = filled(100, 1);
-    const Bytes second = filled(50, 150);
-    PdbDatabase database = new_database();
-    ASSERT_EQ(add_record(database, first), 0);
-    ASSERT_EQ(add_record(database, second), 0);
-    const Bytes file = written_by([&](ByteStream& s) { write_database(s, database); });
-    ASSERT_EQ(file.size(), 246u);
-    EXPECT_EQ(file[76], 0);
-    EXPECT_EQ(file[77], 2);
-    EXPECT_EQ(Bytes(file.begin() + 78, file.begin() + 96),
-              (Bytes{0, 0, 0, 96, 0, 0, 0, 0, 0, 0, 0, 196, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(Bytes(file.begin() + 96, file.begin() + 196), first);
-    EXPECT_EQ(Bytes(file.begin() + 196, file.end()), second);
-    EXPECT_EQ(database.records[1].localChunkID, 196u);
-}
-
-TEST(PdbRoundTrip, ReadingBackGivesEveryFieldOffsetAndRecord) {
-    std::vector<Bytes> records;
-    for (std::size_t size : {1u, 33u, 0u, 12832u, 7u}) records.push_back(filled(size, static_cast<std::uint8_t>(size)));
+TEST(PdbRoundTrip, RecordsAreLaidOutAfterListAndGapAndReadBack) {
+    const std::vector<Bytes> records = {filled(100, 1), {}, filled(50, 150)};
     PdbDatabase database = new_database();
     for (const Bytes& r : records) ASSERT_EQ(add_record(database, r), 0);
-    const Bytes file = written_by([&](ByteStream& s) { write_database(s, database); });
+    const Bytes file = written_by([&](ByteStream& s) { EXPECT_EQ(write_database(s, database), 0); });
+    ASSERT_EQ(file.size(), 254u);
+    EXPECT_EQ(Bytes(file.begin() + 76, file.begin() + 104),
+              (Bytes{0, 3, 0, 0, 0, 104, 0, 0, 0, 0, 0, 0, 0, 204, 0, 0, 0, 0, 0, 0, 0, 204, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(Bytes(file.begin() + 104, file.begin() + 204), records[0]);
+    EXPECT_EQ(Bytes(file.begin() + 204, file.end()), records[2]);
 
     ReadBack r;
     read_back(file, r);
     ASSERT_EQ(r.status, 0) << r.console;
-    EXPECT_EQ(r.console, "");
     EXPECT_EQ(r.database.name, database.name);
-    EXPECT_EQ(r.database.attributes, 8);
-    EXPECT_EQ(r.database.type, 0x44415441u);
     EXPECT_EQ(r.database.creator, 0x556D623Fu);
     ASSERT_EQ(r.database.numRecords, records.size());
+    ByteBuffer data;  // reused, as export does
     for (std::uint16_t i = 0; i < records.size(); ++i) {
-        EXPECT_EQ(r.database.records[i].localChunkID, database.records[i].localChunkID);
-        EXPECT_EQ(r.database.records[i].size, records[i].size());
-        ByteBuffer data;
         ASSERT_EQ(read_record(r.stream, r.database, i, data), 0);
-        EXPECT_EQ(Bytes(data.begin(), data.end()), records[i]);
+        EXPECT_EQ(Bytes(data.begin(), data.end()), records[i]) << i;
     }
 }
 
@@ -113,18 +83,6 @@ TEST(PdbRead, OtherDatabasesAndTheirFieldsAreKept) {
     ByteBuffer data;
     ASSERT_EQ(read_record(r.stream, r.database, 0, data), 0);
     EXPECT_EQ(data, (ByteBuffer{9, 8, 7}));
-}
-
-TEST(PdbRead, BytesAppendedAfterWritingJoinTheLastRecord) {
-    const Bytes record = filled(10, 0);
-    PdbDatabase database = new_database();
-    add_record(database, record);
-    Bytes file = written_by([&](ByteStream& s) { write_database(s, database); });
-    file.push_back(0xEE);
-    ReadBack r;
-    read_back(file, r);
-    ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(r.database.records[0].size, 11u);
 }
 
 TEST(PdbRead, FileShorterThanHeaderOrListIsRefused) {
@@ -176,42 +134,6 @@ TEST(PdbRead, DamagedRecordsAreNamedAndSkipped) {
             }
         }
     }
-}
-
-TEST(PdbAdd, TableHoldsAtMost256Records) {
-    const Bytes record = filled(3, 0);
-    PdbDatabase database = new_database();
-    for (std::size_t i = 0; i < MAX_RECORDS; ++i) ASSERT_EQ(add_record(database, record), 0);
-    EXPECT_EQ(add_record(database, record), 1);
-    EXPECT_EQ(database.numRecords, 256);
-    EXPECT_EQ(database.records.size(), 256u);
-    const Bytes file = written_by([&](ByteStream& s) { write_database(s, database); });
-    EXPECT_EQ(file.size(), 80u + 8 * 256 + 3 * 256);
-    EXPECT_EQ(get_be32(file, 78 + 8 * 255), 80u + 8 * 256 + 3 * 255);
-}
-
-TEST(PdbFile, WritesAndReadsThroughFilesBiggerThanTheBuffer) {
-    const std::string path = testing::TempDir() + "tavo_pdb_disk_test.pdb";
-    std::vector<Bytes> records;
-    for (std::size_t i = 0; i < 12; ++i) records.push_back(filled(12832 - 1000 * i, static_cast<std::uint8_t>(i)));
-    PdbDatabase database = new_database();
-    for (const Bytes& r : records) add_record(database, r);
-    ByteStream out;
-    ASSERT_EQ(open_write(out, path), 0);
-    write_database(out, database);
-    ASSERT_EQ(close_stream(out), 0);
-
-    ByteStream in;
-    ASSERT_EQ(open_read(in, path), 0);
-    PdbDatabase read;
-    ASSERT_EQ(read_database(in, read), 0);
-    ByteBuffer data;  // reused, as export does
-    for (std::uint16_t i = 12; i-- > 0;) {  // backwards: every read seeks
-        ASSERT_EQ(read_record(in, read, i, data), 0);
-        EXPECT_EQ(Bytes(data.begin(), data.end()), records[i]) << i;
-    }
-    close_stream(in);
-    std::remove(path.c_str());
 }
 
 }  // namespace
