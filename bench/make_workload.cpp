@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     const fs::path root = argv[1];
     fs::create_directories(root / "bmp");
     fs::create_directories(root / "pdb");
-    std::vector<ByteBuffer> records(PICTURES);
+    std::vector<std::vector<std::uint8_t>> records(PICTURES);
     PdbDatabase database = new_database();
     for (int n = 0; n < PICTURES; ++n) {
         char name[16];

@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     const fs::path root = argv[1];
     fs::create_directories(root / "bmp");
     const auto all = examples();
-    std::vector<ByteBuffer> records(all.size());
+    std::vector<std::vector<std::uint8_t>> records(all.size());
     PdbDatabase database = new_database();
     for (std::size_t n = 0; n < all.size(); ++n) {
         const Example& e = all[n];

@@ -1,5 +1,5 @@
-// Helpers shared by the unit tests: byte builders that do not use the code
-// under test, captured console output, and memory streams.
+// Helpers shared by the tests: byte builders that do not use the code under
+// test, captured console output and memory streams.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,29 +13,11 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline void le16(Bytes& b, std::uint32_t v) {
-    b.push_back(static_cast<std::uint8_t>(v));
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
+inline void put_le(Bytes& b, std::uint64_t value, int size) {
+    for (int k = 0; k < size; ++k) b.push_back(static_cast<std::uint8_t>(value >> (8 * k)));
 }
-inline void le32(Bytes& b, std::uint32_t v) {
-    le16(b, v & 0xFFFF);
-    le16(b, v >> 16);
-}
-inline void be16(Bytes& b, std::uint32_t v) {
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
-    b.push_back(static_cast<std::uint8_t>(v));
-}
-inline void be32(Bytes& b, std::uint32_t v) {
-    be16(b, v >> 16);
-    be16(b, v & 0xFFFF);
-}
-inline std::uint32_t get_be32(const Bytes& b, std::size_t at) {
-    return static_cast<std::uint32_t>(b[at]) << 24 | static_cast<std::uint32_t>(b[at + 1]) << 16 |
-           static_cast<std::uint32_t>(b[at + 2]) << 8 | b[at + 3];
-}
-inline std::uint32_t get_le32(const Bytes& b, std::size_t at) {
-    return static_cast<std::uint32_t>(b[at + 3]) << 24 | static_cast<std::uint32_t>(b[at + 2]) << 16 |
-           static_cast<std::uint32_t>(b[at + 1]) << 8 | b[at];
+inline void put_be(Bytes& b, std::uint64_t value, int size) {
+    for (int k = size; k-- > 0;) b.push_back(static_cast<std::uint8_t>(value >> (8 * k)));
 }
 
 // Runs f with standard output captured and returns what it printed.
@@ -54,11 +36,10 @@ Bytes written_by(F&& f) {
     ByteStream stream;
     open_memory_write(stream);
     f(stream);
-    const auto bytes = memory_contents(stream);
-    return Bytes(bytes.begin(), bytes.end());
+    return Bytes(stream.buffer.begin(), stream.buffer.begin() + static_cast<std::ptrdiff_t>(stream.next));
 }
 
-// An asymmetric test picture: no row, column or nibble swap leaves it unchanged.
+// An asymmetric picture: no row, column or nibble swap leaves it unchanged.
 inline std::uint8_t pattern_index(std::size_t x, std::size_t y) {
     return static_cast<std::uint8_t>((x * 7 + y * 3 + (x == 0 ? 5 : 0) + (y == 0 ? 9 : 0)) % 16);
 }

@@ -1,21 +1,12 @@
 #include "cli/platform.h"
 
+#include "convert/names.h"
+
 #ifdef _WIN32
 #include <io.h>
 #else
 #include <dirent.h>
 #endif
-
-bool has_bmp_suffix(std::string_view name) {
-    if (name.size() < 4) return false;
-    const std::string_view suffix = name.substr(name.size() - 4);
-    constexpr std::string_view lower = ".bmp";
-    for (std::size_t i = 0; i < 4; ++i) {
-        const char c = suffix[i] >= 'A' && suffix[i] <= 'Z' ? static_cast<char>(suffix[i] - 'A' + 'a') : suffix[i];
-        if (c != lower[i]) return false;
-    }
-    return true;
-}
 
 #ifdef _WIN32
 

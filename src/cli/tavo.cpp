@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli/platform.h"
@@ -60,46 +61,38 @@ int export_images(const std::string& database_path) {
     }
     std::printf("Reading database file %s\n", database_path.c_str());
     PdbDatabase database;
-    if (read_database(stream, database) != 0) {
-        close_stream(stream);
-        return 1;
-    }
-    ByteBuffer record;
-    for (std::uint16_t index = 0; index < database.numRecords; ++index) {
-        if (read_record(stream, database, index, record) == 0) record_to_bmp(record, index + 1u);
+    int status = read_database(stream, database);
+    std::vector<std::uint8_t> record;
+    // A read error ends the export; a damaged record is skipped.
+    for (std::uint16_t index = 0; status == 0 && index < database.numRecords; ++index) {
+        if (read_record(stream, database, index, MAX_RECORD_SIZE, record) == 0) record_to_bmp(record, index + 1u);
+        if (stream.failed) status = 1;
     }
     free_database(database);
     close_stream(stream);
-    return 0;
+    return status;
 }
 
 int import_images(const std::string& database_path) {
     ByteStream stream;
     if (open_write(stream, database_path) != 0) return 1;
     PdbDatabase database = new_database();
-
     std::vector<std::string> names;
     list_bmp_files(names);
-    std::vector<ByteBuffer> records;  // the database refers to these
-    records.reserve(MAX_RECORDS);
+    // The database refers to these; a record's bytes stay where they are
+    // when the vector grows.
+    std::vector<std::vector<std::uint8_t>> records;
     for (const std::string& name : names) {
-        if (records.size() == MAX_RECORDS) {
-            std::printf("%s .. Error - the database is full, it holds at most %zu pictures\n", name.c_str(),
-                        MAX_RECORDS);
-            continue;
-        }
-        ByteBuffer record;
-        if (bmp_to_record(name, record) != 0) continue;
+        std::vector<std::uint8_t> record;
+        if (bmp_to_record(name, record) != 0 || add_record(database, record) != 0) continue;
         records.push_back(std::move(record));
-        add_record(database, records.back());
+        std::printf("OK\n");
     }
-
     std::printf("Writing database file %s\n", database_path.c_str());
     const int written = write_database(stream, database);
     const int closed = close_stream(stream);
     free_database(database);
-    if (written != 0) return 1;
-    if (closed != 0) {
+    if (written != 0 || closed != 0) {
         std::printf("Error while writing %s\n", database_path.c_str());
         return 1;
     }

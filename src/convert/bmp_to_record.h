@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "formats/bmp4.h"
@@ -26,14 +27,11 @@ int compare_brightness(std::uint32_t a, std::uint32_t b);
 std::array<GrayLevel, 16> rank_palette(std::span<const std::uint8_t, BMP_PALETTE_SIZE> palette,
                                        unsigned entries = 16);
 
-// The record name of a file: the name less a three-letter extension.
-std::string record_name_of(const std::string& file_name);
-
-// Converts one file, printing "<name> .. " and then "OK" or the reason it was
-// skipped. Returns 0 with the record in `record` (the caller's), or 1.
-int bmp_to_record(const std::string& file_name, ByteBuffer& record);
+// Converts one file: prints "<name> .. " and, when the file is skipped, the
+// reason. Returns 0 with the record in `record` (the caller's), or 1; the
+// caller completes the line of a converted file.
+int bmp_to_record(const std::string& file_name, std::vector<std::uint8_t>& record);
 
 // The conversion itself, on an open stream: reads the picture, ranks its
-// palette and packs the record named after file_name; prints "OK" or the
-// reason it failed.
-int convert_bmp(ByteStream& stream, const std::string& file_name, ByteBuffer& record);
+// palette and packs the record; prints why it failed.
+int convert_bmp(ByteStream& stream, std::string_view record_name, std::vector<std::uint8_t>& record);

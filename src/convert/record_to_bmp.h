@@ -5,11 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <span>
-#include <string>
-#include <string_view>
 
 #include "formats/bmp4.h"
-#include "formats/image_record.h"
 
 // Entry i is gray 255 - 17 * i: level 0 shows white, level 15 black.
 inline constexpr std::array<std::uint8_t, BMP_PALETTE_SIZE> GRAY_PALETTE = [] {
@@ -21,21 +18,8 @@ inline constexpr std::array<std::uint8_t, BMP_PALETTE_SIZE> GRAY_PALETTE = [] {
     return palette;
 }();
 
-// The file a record is written to: its name plus ".bmp", made safe to create
-// in the current folder on every platform. Path separators, the characters
-// Windows forbids (: * ? " < > |) and control characters become '_'; a
-// Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9) gets a '_' in front.
-std::string output_file_name(std::string_view record_name);
-
-// Unpacks a record and names its file. A damaged record is reported by its
-// number (from 1) and refused.
-int prepare_record_export(std::span<const std::uint8_t> record, unsigned number, ImageRecord& image,
-                          std::string& file_name);
-
-// Writes an unpacked record as a gray BMP: 2 * row_bytes wide.
-int write_record_bmp(ByteStream& stream, const ImageRecord& image);
-
-// Writes one record as a BMP file in the current folder and prints what it
-// did. number is the record's position in the database (from 1), for
-// messages about a damaged record. Returns 0 when the file was written.
+// Writes one record as a BMP file in the current folder, 2 * row_bytes
+// pixels wide, and prints what it did. number is the record's position in
+// the database (from 1), for messages about a damaged record. Returns 0 when
+// the file was written.
 int record_to_bmp(std::span<const std::uint8_t> record, unsigned number);

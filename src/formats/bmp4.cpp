@@ -1,7 +1,5 @@
 #include "formats/bmp4.h"
 
-#include "formats/nibbles.h"
-
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -10,32 +8,29 @@ namespace {
 
 constexpr std::uint32_t FILE_HEADER_SIZE = 14;
 constexpr std::uint32_t INFO_HEADER_SIZE = 40;
-constexpr std::uint32_t CORE_HEADER_SIZE = 12;  // OS/2: 16-bit sizes, 3-byte palette entries
+constexpr std::uint32_t CORE_HEADER_SIZE = 12;
 constexpr std::uint32_t WRITTEN_PIXEL_OFFSET = FILE_HEADER_SIZE + INFO_HEADER_SIZE + BMP_PALETTE_SIZE;
+constexpr std::uint32_t PIXELS_PER_METRE = 2834;  // 72 dpi
 
-// Little-endian fields of the header buffer, addressed by their file offset
-// (the buffer starts after "BM", at file offset 2).
-std::uint32_t header_u16(const std::array<std::uint8_t, BMP_HEADER_SIZE>& h, std::size_t offset) {
-    return static_cast<std::uint32_t>(h[offset - 2] | h[offset - 1] << 8);
+// Little-endian fields of the header bytes, addressed by file offset.
+std::uint32_t u16_at(std::span<const std::uint8_t> b, std::size_t at) {
+    return static_cast<std::uint32_t>(b[at] | b[at + 1] << 8);
 }
 
-std::uint32_t header_u32(const std::array<std::uint8_t, BMP_HEADER_SIZE>& h, std::size_t offset) {
-    return header_u16(h, offset) | header_u16(h, offset + 2) << 16;
-}
+std::uint32_t u32_at(std::span<const std::uint8_t> b, std::size_t at) { return u16_at(b, at) | u16_at(b, at + 2) << 16; }
 
-void put_u16_le(ByteStream& stream, std::uint32_t value) {
+void write_u16_le(ByteStream& stream, std::uint32_t value) {
     put_byte(stream, static_cast<std::uint8_t>(value));
     put_byte(stream, static_cast<std::uint8_t>(value >> 8));
 }
 
-void put_u32_le(ByteStream& stream, std::uint32_t value) {
-    put_u16_le(stream, value & 0xFFFF);
-    put_u16_le(stream, value >> 16);
+void write_u32_le(ByteStream& stream, std::uint32_t value) {
+    write_u16_le(stream, value & 0xFFFF);
+    write_u16_le(stream, value >> 16);
 }
 
-// Where the palette and pixels lie, decided from the header alone.
+// Where the palette and the pixels lie, decided from the header alone.
 struct BmpLayout {
-    bool core = false;
     std::int64_t width = 0;
     std::int64_t rows = 0;
     bool top_down = false;
@@ -46,123 +41,111 @@ struct BmpLayout {
 };
 
 // Checks the header's fields in order and prints the first fault found.
-int check_bmp_header(const std::array<std::uint8_t, BMP_HEADER_SIZE>& h, std::uint64_t length,
-                     const BmpLimits& limits, BmpLayout& layout) {
-    const std::uint32_t info_size = header_u32(h, 14);
-    layout.core = info_size == CORE_HEADER_SIZE;
-    if ((layout.core ? header_u16(h, 24) : header_u16(h, 28)) != 4) {
+int check_bmp_header(const BmpHeader& h, const BmpLimits& limits, BmpLayout& layout) {
+    const bool core = h.info_size == CORE_HEADER_SIZE;
+    if (h.bit_count != 4) {
         std::printf("Error - only 16 color bitmaps can be imported !\n");
         return 1;
     }
-    if (!layout.core && header_u32(h, 30) != 0) {
+    if (h.compression != 0) {
         std::printf("Error - compressed bitmaps not supported\n");
         return 1;
     }
-    if (!layout.core && info_size < INFO_HEADER_SIZE) {
-        std::printf("Error - BMP info header of %" PRIu32 " bytes is not supported\n", info_size);
+    if (!core && h.info_size < INFO_HEADER_SIZE) {
+        std::printf("Error - BMP info header of %" PRIu32 " bytes is not supported\n", h.info_size);
         return 1;
     }
-    layout.palette_start = std::uint64_t{FILE_HEADER_SIZE} + info_size;
-    if (layout.palette_start > length) {
-        std::printf("Error - BMP info header of %" PRIu32 " bytes runs past the end of the file\n", info_size);
-        return 1;
-    }
-
-    if (layout.core) {
-        layout.width = header_u16(h, 18);
-        layout.rows = header_u16(h, 20);
-    } else {
-        layout.width = static_cast<std::int32_t>(header_u32(h, 18));
-        const std::int64_t height = static_cast<std::int32_t>(header_u32(h, 22));
-        layout.top_down = height < 0;
-        layout.rows = layout.top_down ? -height : height;
-    }
+    layout.width = h.width;
+    layout.top_down = h.height < 0;
+    layout.rows = layout.top_down ? -std::int64_t{h.height} : h.height;
     if (layout.width <= 0 || layout.rows == 0) {
         std::printf("Error - bitmap size %" PRId64 "x%" PRId64 " has no pixels\n", layout.width, layout.rows);
         return 1;
     }
     if (layout.width > limits.max_width || layout.rows > limits.max_height) {
-        std::printf("Error - maximum bitmap size is %" PRId32 "x%" PRId32 ".\n", limits.max_width,
-                    limits.max_height);
+        std::printf("Error - maximum bitmap size is %" PRId32 "x%" PRId32 ".\n", limits.max_width, limits.max_height);
         return 1;
     }
-
-    const std::uint32_t pixel_offset = header_u32(h, 10);
-    if (layout.core) {
+    layout.palette_start = std::uint64_t{FILE_HEADER_SIZE} + h.info_size;
+    if (core) {
         // A core palette has no count of its own; a pixel offset inside a
         // full palette tells how many entries there are.
         layout.entry_size = 3;
-        const std::uint64_t room = pixel_offset >= layout.palette_start ? pixel_offset - layout.palette_start : 0;
+        const std::uint64_t room = h.pixel_offset > layout.palette_start ? h.pixel_offset - layout.palette_start : 0;
         if (room >= 3 && room < 16 * 3) layout.entries = static_cast<unsigned>(room / 3);
-    } else {
-        const std::uint32_t used = header_u32(h, 46);
-        if (used >= 1 && used <= 15) layout.entries = used;
+    } else if (h.colours_used >= 1 && h.colours_used <= 15) {
+        layout.entries = h.colours_used;
     }
-    const std::uint64_t palette_end = layout.palette_start + std::uint64_t{layout.entries} * layout.entry_size;
-    if (palette_end > length) {
-        std::printf("Error - BMP file ends before its palette\n");
-        return 1;
-    }
-
-    layout.pixel_start = pixel_offset >= palette_end ? pixel_offset : palette_end;
-    const auto width = static_cast<std::uint64_t>(layout.width);
-    const auto rows = static_cast<std::uint64_t>(layout.rows);
-    const std::uint64_t pixels_end =
-        layout.pixel_start + bmp_padded_row_bytes(width) * (rows - 1) + bmp_row_bytes(width);
-    if (pixels_end > length) {
-        std::printf("Error - BMP file ends before its last pixel row\n");
-        return 1;
-    }
+    layout.pixel_start = std::max<std::uint64_t>(h.pixel_offset, layout.palette_start + layout.entries * layout.entry_size);
     return 0;
 }
 
 int read_palette(ByteStream& stream, const BmpLayout& layout, Bmp4Image& image) {
-    if (seek_to(stream, layout.palette_start) != 0) return 1;
-    for (unsigned i = 0; i < layout.entries; ++i) {
+    seek_to(stream, layout.palette_start);
+    for (unsigned i = 0; i < layout.entries; ++i)
         for (unsigned k = 0; k < layout.entry_size; ++k)
             if (get_byte(stream, image.palette[4 * i + k]) != 0) return 1;
-    }
     image.palette_entries = layout.entries;
     return 0;
 }
 
 int read_pixels(ByteStream& stream, const BmpLayout& layout, Bmp4Image& image) {
-    const auto width = static_cast<std::size_t>(layout.width);
+    const auto w = static_cast<std::size_t>(layout.width);
     const auto rows = static_cast<std::size_t>(layout.rows);
-    ByteBuffer row(bmp_padded_row_bytes(width));
-    image.pixels.resize(width * rows);
-    if (seek_to(stream, layout.pixel_start) != 0) return 1;
+    image.pixels.resize(w * rows);
+    seek_to(stream, layout.pixel_start);
+    std::uint8_t b = 0;
     for (std::size_t i = 0; i < rows; ++i) {
-        // The last row may lack its pad.
-        const std::size_t length = i + 1 < rows ? row.size() : bmp_row_bytes(width);
-        if (get_bytes(stream, length, row.data()) != 0) return 1;
-        split_row(row.data(), width, image.pixels.data() + (layout.top_down ? i : rows - 1 - i) * width);
+        std::uint8_t* row = image.pixels.data() + (layout.top_down ? i : rows - 1 - i) * w;
+        for (std::size_t x = 0; x < w; x += 2) {
+            if (get_byte(stream, b) != 0) return 1;
+            row[x] = b >> 4;
+            if (x + 1 < w) row[x + 1] = b & 15;
+        }
+        // The last row may lack its padding.
+        for (std::size_t k = row_bytes(w); k < padded_row_bytes(w) && i + 1 < rows; ++k)
+            if (get_byte(stream, b) != 0) return 1;
     }
     return 0;
 }
 
 }  // namespace
 
-int read_bmp_header(ByteStream& stream, std::array<std::uint8_t, BMP_HEADER_SIZE>& header) {
-    std::uint8_t byte = 0;
-    if (seek_to(stream, 0) != 0) return 1;
-    if (get_byte(stream, byte) != 0 || byte != 'B') return 1;
-    if (get_byte(stream, byte) != 0 || byte != 'M') return 1;
-    for (std::uint8_t& b : header)
-        if (get_byte(stream, b) != 0) return 1;
+int read_bmp_header(ByteStream& stream, BmpHeader& h) {
+    std::array<std::uint8_t, FILE_HEADER_SIZE + INFO_HEADER_SIZE> b{};  // by file offset
+    const auto read = [&](std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; ++i)
+            if (get_byte(stream, b[i]) != 0) return false;
+        return true;
+    };
+    if (!read(0, 1) || b[0] != 'B' || !read(1, 2) || b[1] != 'M' || !read(2, 18)) return 1;
+    h.pixel_offset = u32_at(b, 10);
+    h.info_size = u32_at(b, 14);
+    if (h.info_size == CORE_HEADER_SIZE) {  // 16-bit sizes
+        if (!read(18, 26)) return 1;
+        h.width = static_cast<std::int32_t>(u16_at(b, 18));
+        h.height = static_cast<std::int32_t>(u16_at(b, 20));
+        h.bit_count = static_cast<std::uint16_t>(u16_at(b, 24));
+        return 0;
+    }
+    if (!read(18, 50)) return 1;  // up to biClrUsed
+    h.width = static_cast<std::int32_t>(u32_at(b, 18));
+    h.height = static_cast<std::int32_t>(u32_at(b, 22));
+    h.bit_count = static_cast<std::uint16_t>(u16_at(b, 28));
+    h.compression = u32_at(b, 30);
+    h.colours_used = u32_at(b, 46);
     return 0;
 }
 
 int read_bmp(ByteStream& stream, const BmpLimits& limits, Bmp4Image& image) {
     image = Bmp4Image{};
-    std::array<std::uint8_t, BMP_HEADER_SIZE> header{};
+    BmpHeader header;
+    BmpLayout layout;
     if (read_bmp_header(stream, header) != 0) {
         std::printf("Error while reading BMP header\n");
         return 1;
     }
-    std::uint64_t length = 0;
-    BmpLayout layout;
-    if (stream_length(stream, length) != 0 || check_bmp_header(header, length, limits, layout) != 0) return 1;
+    if (check_bmp_header(header, limits, layout) != 0) return 1;
     if (read_palette(stream, layout, image) != 0) {
         std::printf("Error - BMP file ends before its palette\n");
         image = Bmp4Image{};
@@ -179,37 +162,32 @@ int read_bmp(ByteStream& stream, const BmpLimits& limits, Bmp4Image& image) {
 }
 
 int write_bmp(ByteStream& stream, std::int32_t width, std::int32_t height,
-              std::span<const std::uint8_t, BMP_PALETTE_SIZE> palette,
-              std::span<const std::uint8_t> pixels) {
+              std::span<const std::uint8_t, BMP_PALETTE_SIZE> palette, std::span<const std::uint8_t> pixels) {
     const std::size_t w = width > 0 ? static_cast<std::size_t>(width) : 0;
     const std::size_t h = height > 0 ? static_cast<std::size_t>(height) : 0;
     if (pixels.size() < w * h) return 1;
-    const std::size_t row_bytes = bmp_row_bytes(w);
-    const std::size_t padded = bmp_padded_row_bytes(w);
-
     put_byte(stream, 'B');
     put_byte(stream, 'M');
-    put_u32_le(stream, static_cast<std::uint32_t>(WRITTEN_PIXEL_OFFSET + padded * h));
-    put_u32_le(stream, 0);  // bfReserved1, bfReserved2
-    put_u32_le(stream, WRITTEN_PIXEL_OFFSET);
-    put_u32_le(stream, INFO_HEADER_SIZE);
-    put_u32_le(stream, static_cast<std::uint32_t>(width));
-    put_u32_le(stream, static_cast<std::uint32_t>(height));
-    put_u16_le(stream, 1);  // planes
-    put_u16_le(stream, 4);  // bits per pixel
-    put_u32_le(stream, 0);  // no compression
-    put_u32_le(stream, 0);  // biSizeImage
-    put_u32_le(stream, BMP_PIXELS_PER_METRE);
-    put_u32_le(stream, BMP_PIXELS_PER_METRE);
-    put_u32_le(stream, 0);  // biClrUsed
-    put_u32_le(stream, 0);  // biClrImportant
+    write_u32_le(stream, static_cast<std::uint32_t>(WRITTEN_PIXEL_OFFSET + padded_row_bytes(w) * h));
+    write_u32_le(stream, 0);  // bfReserved1, bfReserved2
+    write_u32_le(stream, WRITTEN_PIXEL_OFFSET);
+    write_u32_le(stream, INFO_HEADER_SIZE);
+    write_u32_le(stream, static_cast<std::uint32_t>(width));
+    write_u32_le(stream, static_cast<std::uint32_t>(height));
+    write_u16_le(stream, 1);  // planes
+    write_u16_le(stream, 4);  // bits per pixel
+    write_u32_le(stream, 0);  // no compression
+    write_u32_le(stream, 0);  // biSizeImage
+    write_u32_le(stream, PIXELS_PER_METRE);
+    write_u32_le(stream, PIXELS_PER_METRE);
+    write_u32_le(stream, 0);  // biClrUsed
+    write_u32_le(stream, 0);  // biClrImportant
     for (const std::uint8_t b : palette) put_byte(stream, b);
-
-    ByteBuffer row(padded);
-    std::fill(row.begin() + static_cast<std::ptrdiff_t>(row_bytes), row.end(), std::uint8_t{0});
-    for (std::size_t i = h; i-- > 0;) {
-        join_row(pixels.data() + i * w, w, row.data());
-        put_bytes(stream, padded, row.data());
+    for (std::size_t i = h; i-- > 0;) {  // bottom row first
+        const std::uint8_t* row = pixels.data() + i * w;
+        for (std::size_t x = 0; x < w; x += 2)
+            put_byte(stream, static_cast<std::uint8_t>(row[x] << 4 | (x + 1 < w ? row[x + 1] & 15 : 0)));
+        for (std::size_t k = row_bytes(w); k < padded_row_bytes(w); ++k) put_byte(stream, 0);
     }
     return 0;
 }

@@ -24,7 +24,8 @@
 // The reader takes what other programs write too: info headers of 40 bytes
 // or more (the palette follows them), the 12-byte OS/2 core header (16-bit
 // sizes, 3-byte palette entries), short palettes (biClrUsed 1..15), a gap
-// before the pixels (bfOffBits), and top-down files (negative biHeight).
+// before the pixels (bfOffBits), top-down files (negative biHeight) and a
+// last row without its padding. It reads the file once, front to back.
 #pragma once
 
 #include <array>
@@ -34,34 +35,41 @@
 #include <vector>
 
 #include "formats/byte_stream.h"
+#include "formats/image_record.h"
 
-inline constexpr std::size_t BMP_HEADER_SIZE = 52;   // bytes after "BM" up to the palette
 inline constexpr std::size_t BMP_PALETTE_SIZE = 64;  // 16 entries of 4 bytes
-inline constexpr std::uint32_t BMP_PIXELS_PER_METRE = 2834;
+
+constexpr std::size_t padded_row_bytes(std::size_t width) { return (row_bytes(width) + 3) & ~std::size_t{3}; }
 
 struct Bmp4Image {
     std::int32_t width = 0;
-    std::int32_t height = 0;  // rows; positive, whatever order the file stored them in
-    std::array<std::uint8_t, BMP_PALETTE_SIZE> palette{};  // blue, green, red, 0; unread entries 0
-    unsigned palette_entries = 0;     // entries the file holds, 1..16
-    ByteBuffer pixels;                // width * height palette indices 0..15, row 0 on top
+    std::int32_t height = 0;  // rows, positive whatever order the file stored them in
+    std::array<std::uint8_t, BMP_PALETTE_SIZE> palette{};  // blue, green, red, 0; entries the file lacks are 0
+    unsigned palette_entries = 0;                          // entries the file holds, 1..16
+    std::vector<std::uint8_t> pixels;                      // width * height indices 0..15, row 0 on top
 };
 
-// The largest picture read_bmp accepts; larger headers are refused before
-// anything is allocated.
+// The largest picture read_bmp accepts; larger ones are refused from the
+// header alone.
 struct BmpLimits {
     std::int32_t max_width = 0;
     std::int32_t max_height = 0;
 };
 
-constexpr std::size_t bmp_row_bytes(std::size_t width) { return (width + 1) / 2; }
-constexpr std::size_t bmp_padded_row_bytes(std::size_t width) {
-    return (bmp_row_bytes(width) + 3) & ~std::size_t{3};
-}
+// The header fields the reader uses, from the file header and either info header.
+struct BmpHeader {
+    std::uint32_t pixel_offset = 0;  // bfOffBits
+    std::uint32_t info_size = 0;     // biSize; 12 for the OS/2 core header
+    std::int32_t width = 0;
+    std::int32_t height = 0;  // negative: top-down
+    std::uint16_t bit_count = 0;
+    std::uint32_t compression = 0;
+    std::uint32_t colours_used = 0;
+};
 
-// Checks "BM" (one byte at a time, from offset 0) and reads the next 52 bytes
-// into header. Returns 1 when the signature is wrong or the file ends first.
-int read_bmp_header(ByteStream& stream, std::array<std::uint8_t, BMP_HEADER_SIZE>& header);
+// Reads "BM", failing at the first wrong byte, and the header fields.
+// Returns 1 when the signature is wrong or the file ends first.
+int read_bmp_header(ByteStream& stream, BmpHeader& header);
 
 // Reads a whole 4-bit uncompressed file into image, which the caller owns.
 // On failure it prints one "Error ..." line and returns 1.
@@ -69,5 +77,4 @@ int read_bmp(ByteStream& stream, const BmpLimits& limits, Bmp4Image& image);
 
 // Writes the layout above; pixels holds width * height indices, row 0 on top.
 int write_bmp(ByteStream& stream, std::int32_t width, std::int32_t height,
-              std::span<const std::uint8_t, BMP_PALETTE_SIZE> palette,
-              std::span<const std::uint8_t> pixels);
+              std::span<const std::uint8_t, BMP_PALETTE_SIZE> palette, std::span<const std::uint8_t> pixels);

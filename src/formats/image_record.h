@@ -20,28 +20,30 @@
 #include <string_view>
 #include <vector>
 
-#include "formats/byte_buffer.h"
-
 using GrayLevel = std::uint8_t;  // 0..15, 0 = white, 15 = black
 
 inline constexpr std::size_t RECORD_HEADER_SIZE = 32;
 inline constexpr std::size_t RECORD_NAME_SIZE = 30;
 inline constexpr std::size_t RECORD_NAME_MAX = RECORD_NAME_SIZE - 1;  // characters kept
+inline constexpr std::size_t MAX_RECORD_SIZE = RECORD_HEADER_SIZE + 255 * 255;
+
+// The bytes that hold a row of width pixels, two to a byte (BMP files too).
+constexpr std::size_t row_bytes(std::size_t width) { return (width + 1) / 2; }
 
 struct ImageRecord {
-    std::string name;               // at most 29 characters
+    std::string name;  // at most 29 characters
     std::uint8_t row_bytes = 0;
     std::uint8_t height = 0;
-    ByteBuffer levels;              // (2 * row_bytes) * height GrayLevels, row-major, row 0 on top
+    std::vector<GrayLevel> levels;  // (2 * row_bytes) * height, row-major, row 0 on top
 };
 
 // Packs a width x height picture (levels row-major, row 0 on top) into record,
 // which the caller owns. Returns 1, leaving record empty, when the picture
 // does not fit the layout (no pixels, more than 255 row bytes or rows) or
 // levels holds fewer than width * height values.
-int pack_image_record(std::string_view name, int width, int height,
-                      std::span<const GrayLevel> levels, ByteBuffer& record);
+int pack_image_record(std::string_view name, int width, int height, std::span<const GrayLevel> levels,
+                      std::vector<std::uint8_t>& record);
 
-// Takes a record apart. Returns 1 without reading past the record when it is
-// shorter than 32 + row_bytes * height bytes.
-int unpack_image_record(std::span<const std::uint8_t> record, ImageRecord& image);
+// Takes a record apart. A record without pixels or shorter than its picture
+// is reported by its number (from 1) and refused, without reading past it.
+int unpack_image_record(std::span<const std::uint8_t> record, unsigned number, ImageRecord& image);

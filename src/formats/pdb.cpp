@@ -1,21 +1,23 @@
 #include "formats/pdb.h"
 
+#include <algorithm>
 #include <cstdio>
 
 int read_bytes(ByteStream& stream, std::size_t count, std::uint8_t* buffer) {
-    return get_bytes(stream, count, buffer);
+    for (std::size_t i = 0; i < count; ++i)
+        if (get_byte(stream, buffer[i]) != 0) return 1;
+    return 0;
 }
 
 int write_bytes(ByteStream& stream, std::size_t count, const std::uint8_t* buffer) {
-    put_bytes(stream, count, buffer);
+    for (std::size_t i = 0; i < count; ++i) put_byte(stream, buffer[i]);
     return 0;
 }
 
 int read_u16_be(ByteStream& stream, std::uint16_t& value) {
-    std::uint8_t high = 0;
-    std::uint8_t low = 0;
-    if (get_byte(stream, high) != 0 || get_byte(stream, low) != 0) return 1;
-    value = static_cast<std::uint16_t>(high << 8 | low);
+    std::array<std::uint8_t, 2> b{};
+    if (read_bytes(stream, b.size(), b.data()) != 0) return 1;
+    value = static_cast<std::uint16_t>(b[0] << 8 | b[1]);
     return 0;
 }
 
@@ -35,21 +37,15 @@ int read_u32_be(ByteStream& stream, std::uint32_t& value) {
 
 int write_u32_be(ByteStream& stream, std::uint32_t value) {
     write_u16_be(stream, static_cast<std::uint16_t>(value >> 16));
-    write_u16_be(stream, static_cast<std::uint16_t>(value));
-    return 0;
+    return write_u16_be(stream, static_cast<std::uint16_t>(value));
 }
 
 namespace {
 
-constexpr std::uint32_t four_cc(const char (&code)[5]) {
-    return static_cast<std::uint32_t>(static_cast<std::uint8_t>(code[0])) << 24 |
-           static_cast<std::uint32_t>(static_cast<std::uint8_t>(code[1])) << 16 |
-           static_cast<std::uint32_t>(static_cast<std::uint8_t>(code[2])) << 8 |
-           static_cast<std::uint8_t>(code[3]);
-}
-
 constexpr char DATABASE_NAME[] = "Umbralith?DB";
 constexpr std::uint16_t BACKUP_ATTRIBUTE = 0x0008;
+constexpr std::uint32_t TYPE_DATA = 0x44415441;     // "DATA"
+constexpr std::uint32_t CREATOR_UMB = 0x556D623F;   // "Umb?"
 
 // The ten 32-bit header fields, in file order.
 std::array<std::uint32_t*, 10> header_words(PdbDatabase& d) {
@@ -57,37 +53,33 @@ std::array<std::uint32_t*, 10> header_words(PdbDatabase& d) {
             &d.sortInfoID,   &d.type,             &d.creator,        &d.uniqueIDSeed,       &d.nextRecordListID};
 }
 
-// The end of record index: the next record's offset, or the file's end.
-std::uint64_t record_end(const PdbDatabase& database, std::size_t index) {
-    return index + 1 < database.records.size() ? database.records[index + 1].localChunkID
-                                               : database.file_length;
+int cannot_read() {
+    std::printf("Error - the database file cannot be read\n");
+    return 1;
 }
 
 }  // namespace
 
 PdbDatabase new_database() {
     PdbDatabase database;
-    for (std::size_t i = 0; DATABASE_NAME[i] != '\0'; ++i)
-        database.name[i] = static_cast<std::uint8_t>(DATABASE_NAME[i]);
+    std::copy_n(DATABASE_NAME, sizeof DATABASE_NAME - 1, database.name.begin());
     database.attributes = BACKUP_ATTRIBUTE;
-    database.type = four_cc("DATA");
-    database.creator = four_cc("Umb?");
-    database.records.reserve(MAX_RECORDS);
+    database.type = TYPE_DATA;
+    database.creator = CREATOR_UMB;
     return database;
 }
 
 int add_record(PdbDatabase& database, std::span<const std::uint8_t> data) {
-    if (database.records.size() >= MAX_RECORDS) return 1;
-    PdbRecordEntry entry;
-    entry.size = static_cast<std::uint16_t>(data.size());
-    entry.data = data.first(entry.size);
-    database.records.push_back(entry);
+    if (database.records.size() >= MAX_RECORDS) {
+        std::printf("Error - the database is full, it holds at most %zu pictures\n", MAX_RECORDS);
+        return 1;
+    }
+    database.records.push_back({.data = data.first(static_cast<std::uint16_t>(data.size()))});
     database.numRecords = static_cast<std::uint16_t>(database.records.size());
     return 0;
 }
 
 int write_database(ByteStream& stream, PdbDatabase& database) {
-    seek_to(stream, 0);
     write_bytes(stream, database.name.size(), database.name.data());
     write_u16_be(stream, database.attributes);
     write_u16_be(stream, database.version);
@@ -95,12 +87,10 @@ int write_database(ByteStream& stream, PdbDatabase& database) {
     write_u16_be(stream, database.numRecords);
     if (database.records.empty()) return 0;
 
-    std::uint32_t offset = static_cast<std::uint32_t>(PDB_HEADER_SIZE + 2 + PDB_ENTRY_SIZE * database.records.size());
+    auto offset = static_cast<std::uint32_t>(PDB_HEADER_SIZE + 2 + PDB_ENTRY_SIZE * database.records.size());
     for (PdbRecordEntry& entry : database.records) {
         entry.localChunkID = offset;
-        offset += entry.size;
-    }
-    for (const PdbRecordEntry& entry : database.records) {
+        offset += static_cast<std::uint32_t>(entry.data.size());
         write_u32_be(stream, entry.localChunkID);
         put_byte(stream, entry.attributes);
         write_bytes(stream, entry.uniqueID.size(), entry.uniqueID.data());
@@ -112,60 +102,53 @@ int write_database(ByteStream& stream, PdbDatabase& database) {
 
 int read_database(ByteStream& stream, PdbDatabase& database) {
     database = PdbDatabase{};
-    if (stream_length(stream, database.file_length) != 0 || database.file_length < PDB_HEADER_SIZE ||
-        seek_to(stream, 0) != 0) {
+    bool ok = read_bytes(stream, database.name.size(), database.name.data()) == 0 &&
+              read_u16_be(stream, database.attributes) == 0 && read_u16_be(stream, database.version) == 0;
+    for (std::uint32_t* word : header_words(database)) ok = ok && read_u32_be(stream, *word) == 0;
+    if (!ok || read_u16_be(stream, database.numRecords) != 0) {
+        if (stream.failed) return cannot_read();
         std::printf("Error - the file is shorter than a database header (%zu bytes)\n", PDB_HEADER_SIZE);
         return 1;
     }
-    read_bytes(stream, database.name.size(), database.name.data());
-    read_u16_be(stream, database.attributes);
-    read_u16_be(stream, database.version);
-    for (std::uint32_t* word : header_words(database)) read_u32_be(stream, *word);
-    read_u16_be(stream, database.numRecords);
 
-    const std::uint64_t list_end = PDB_HEADER_SIZE + std::uint64_t{PDB_ENTRY_SIZE} * database.numRecords;
-    if (list_end > database.file_length) {
-        std::printf("Error - the database file ends inside its list of %u records\n",
-                    static_cast<unsigned>(database.numRecords));
-        return 1;
-    }
-    database.records.resize(database.numRecords);
-    for (PdbRecordEntry& entry : database.records) {
-        read_u32_be(stream, entry.localChunkID);
-        get_byte(stream, entry.attributes);
-        read_bytes(stream, entry.uniqueID.size(), entry.uniqueID.data());
-    }
-    for (std::size_t i = 0; i < database.records.size(); ++i) {
-        const std::uint64_t start = database.records[i].localChunkID;
-        const std::uint64_t end = record_end(database, i);
-        if (start <= end && end <= database.file_length)
-            database.records[i].size = static_cast<std::uint32_t>(end - start);
+    // The table grows only as far as the file backs it.
+    for (unsigned i = 0; i < database.numRecords; ++i) {
+        PdbRecordEntry entry;
+        if (read_u32_be(stream, entry.localChunkID) != 0 || get_byte(stream, entry.attributes) != 0 ||
+            read_bytes(stream, entry.uniqueID.size(), entry.uniqueID.data()) != 0) {
+            if (stream.failed) return cannot_read();
+            std::printf("Error - the database file ends inside its list of %u records\n",
+                        static_cast<unsigned>(database.numRecords));
+            return 1;
+        }
+        database.records.push_back(entry);
     }
     return 0;
 }
 
-int read_record(ByteStream& stream, const PdbDatabase& database, std::uint16_t index,
-                ByteBuffer& data) {
+int read_record(ByteStream& stream, const PdbDatabase& database, std::uint16_t index, std::size_t max_size,
+                std::vector<std::uint8_t>& data) {
     data.clear();
     if (index >= database.records.size()) return 1;
     const unsigned number = index + 1u;
+    const bool last = number == database.records.size();
     const std::uint64_t start = database.records[index].localChunkID;
-    const std::uint64_t end = record_end(database, index);
-    if (start > database.file_length) {
-        std::printf("Error - record %u starts past the end of the database file\n", number);
-        return 1;
-    }
+    const std::uint64_t end = last ? start + max_size : database.records[number].localChunkID;
     if (end < start) {
         std::printf("Error - record %u starts after the record that follows it\n", number);
         return 1;
     }
-    if (end > database.file_length) {
-        std::printf("Error - record %u runs past the end of the database file\n", number);
-        return 1;
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(end - start, max_size));
+    data.reserve(wanted);
+    seek_to(stream, start);  // a failed seek shows as a failed read
+    std::uint8_t byte = 0;
+    while (data.size() < wanted && get_byte(stream, byte) == 0) data.push_back(byte);
+    if (stream.failed) {
+        data.clear();
+        return cannot_read();
     }
-    data.resize(static_cast<std::size_t>(end - start));
-    if (seek_to(stream, start) != 0 || read_bytes(stream, data.size(), data.data()) != 0) {
-        std::printf("Error - record %u could not be read\n", number);
+    if (data.size() < wanted && !last) {  // the last record runs to the end of the file, whatever it holds
+        std::printf("Error - record %u runs past the end of the database file\n", number);
         data.clear();
         return 1;
     }

@@ -28,18 +28,16 @@
 inline constexpr std::size_t MAX_RECORDS = 256;
 inline constexpr std::size_t PDB_HEADER_SIZE = 78;
 inline constexpr std::size_t PDB_ENTRY_SIZE = 8;
-inline constexpr std::size_t PDB_NAME_SIZE = 32;
 
 struct PdbRecordEntry {
     std::uint32_t localChunkID = 0;
     std::uint8_t attributes = 0;
     std::array<std::uint8_t, 3> uniqueID{};
-    std::uint32_t size = 0;              // derived on reading; 0 for a damaged entry
-    std::span<const std::uint8_t> data;  // writing only; the buffer stays the caller's
+    std::span<const std::uint8_t> data;  // writing only; the bytes stay the caller's
 };
 
 struct PdbDatabase {
-    std::array<std::uint8_t, PDB_NAME_SIZE> name{};
+    std::array<std::uint8_t, 32> name{};
     std::uint16_t attributes = 0;
     std::uint16_t version = 0;
     std::uint32_t creationDate = 0;
@@ -54,10 +52,9 @@ struct PdbDatabase {
     std::uint32_t nextRecordListID = 0;
     std::uint16_t numRecords = 0;
     std::vector<PdbRecordEntry> records;  // numRecords entries
-    std::uint64_t file_length = 0;        // of the file it was read from
 };
 
-// Field primitives; the readers return 1 when the stream ends first.
+// Field primitives; the readers return 1 when the input ends first.
 int read_bytes(ByteStream& stream, std::size_t count, std::uint8_t* buffer);
 int write_bytes(ByteStream& stream, std::size_t count, const std::uint8_t* buffer);
 int read_u16_be(ByteStream& stream, std::uint16_t& value);
@@ -68,23 +65,23 @@ int write_u32_be(ByteStream& stream, std::uint32_t value);
 // A new database named "Umbralith?DB", type "DATA", creator "Umb?", no records.
 PdbDatabase new_database();
 
-// Appends a record (attributes and uniqueID 0). Its size is taken modulo
-// 65536; the buffer must outlive the database. Returns 1 when the table
-// already holds MAX_RECORDS records.
+// Appends a record (attributes and uniqueID 0) whose bytes must outlive the
+// database; its size is taken modulo 65536. A full table (MAX_RECORDS) refuses
+// it with a printed message and returns 1.
 int add_record(PdbDatabase& database, std::span<const std::uint8_t> data);
 
-// Writes the whole file from offset 0, assigning every record's localChunkID.
+// Writes the whole file, assigning every record's localChunkID.
 int write_database(ByteStream& stream, PdbDatabase& database);
 
-// Reads the header and the record list and derives each record's size. A
-// file shorter than its header or record list is refused with a printed
-// message (returns 1).
+// Reads the header and the record list. A file that cannot be read or ends
+// inside them is refused with a printed message (returns 1).
 int read_database(ByteStream& stream, PdbDatabase& database);
 
-// Reads record index into data, which the caller owns. A record lying
-// outside the file or before its predecessor is reported, naming it, and
-// refused (returns 1).
-int read_record(ByteStream& stream, const PdbDatabase& database, std::uint16_t index,
-                ByteBuffer& data);
+// Reads record index into data (the caller's), at most max_size bytes of it.
+// A record before its predecessor or cut short by the end of the file is
+// reported by its number (from 1) and refused; so is a read error, which
+// leaves stream.failed set.
+int read_record(ByteStream& stream, const PdbDatabase& database, std::uint16_t index, std::size_t max_size,
+                std::vector<std::uint8_t>& data);
 
 void free_database(PdbDatabase& database);
