@@ -17,7 +17,9 @@ std::uint32_t u16_at(std::span<const std::uint8_t> b, std::size_t at) {
     return static_cast<std::uint32_t>(b[at] | b[at + 1] << 8);
 }
 
-std::uint32_t u32_at(std::span<const std::uint8_t> b, std::size_t at) { return u16_at(b, at) | u16_at(b, at + 2) << 16; }
+std::uint32_t u32_at(std::span<const std::uint8_t> b, std::size_t at) {
+    return u16_at(b, at) | u16_at(b, at + 2) << 16;
+}
 
 void write_u16_le(ByteStream& stream, std::uint32_t value) {
     put_byte(stream, static_cast<std::uint8_t>(value));
@@ -76,7 +78,8 @@ int check_bmp_header(const BmpHeader& h, const BmpLimits& limits, BmpLayout& lay
     } else if (h.colours_used >= 1 && h.colours_used <= 15) {
         layout.entries = h.colours_used;
     }
-    layout.pixel_start = std::max<std::uint64_t>(h.pixel_offset, layout.palette_start + layout.entries * layout.entry_size);
+    const std::uint64_t palette_end = layout.palette_start + layout.entries * layout.entry_size;
+    layout.pixel_start = std::max<std::uint64_t>(h.pixel_offset, palette_end);
     return 0;
 }
 
@@ -148,7 +151,6 @@ int read_bmp(ByteStream& stream, const BmpLimits& limits, Bmp4Image& image) {
     if (check_bmp_header(header, limits, layout) != 0) return 1;
     if (read_palette(stream, layout, image) != 0) {
         std::printf("Error - BMP file ends before its palette\n");
-        image = Bmp4Image{};
         return 1;
     }
     if (read_pixels(stream, layout, image) != 0) {

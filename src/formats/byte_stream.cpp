@@ -9,9 +9,10 @@
 static int open_file(ByteStream& stream, const std::string& path, bool writing) {
     stream = ByteStream{};
     stream.file.reset(std::fopen(path.c_str(), writing ? "wb" : "rb"));
+    if (!stream.file) return 1;
     stream.buffer.resize(64 * 1024);
     stream.writing = writing;
-    return stream.file ? 0 : 1;
+    return 0;
 }
 
 int open_read(ByteStream& stream, const std::string& path) { return open_file(stream, path, false); }
