@@ -61,10 +61,7 @@ int main(int argc, char** argv) {
         write_bmp(out, SIZE, SIZE, colours, pixels);
         if (close_stream(out) != 0) return 1;
 
-        const auto levels = rank_palette(colours);
-        std::vector<GrayLevel> gray(pixels.size());
-        for (std::size_t i = 0; i < pixels.size(); ++i) gray[i] = levels[pixels[i]];
-        pack_image_record(name, SIZE, SIZE, gray, records[static_cast<std::size_t>(n)]);
+        pack_image_record(name, SIZE, SIZE, pixels, rank_palette(colours), records[static_cast<std::size_t>(n)]);
         add_record(database, records[static_cast<std::size_t>(n)]);
     }
     ByteStream out;

@@ -109,15 +109,11 @@ int main(int argc, char** argv) {
         std::array<std::uint8_t, 16> index_of{};
         for (std::uint8_t i = 0; i < 16; ++i) index_of[ranks[i]] = i;
 
-        std::vector<GrayLevel> levels;
         std::vector<std::uint8_t> pixels;
         for (int y = 0; y < e.height; ++y)
-            for (int x = 0; x < e.width; ++x) {
-                levels.push_back(static_cast<GrayLevel>(clamp_level(e.level(x, y))));
-                pixels.push_back(index_of[levels.back()]);
-            }
+            for (int x = 0; x < e.width; ++x) pixels.push_back(index_of[static_cast<std::size_t>(clamp_level(e.level(x, y)))]);
         if (save_bmp(root / "bmp" / (e.name + ".bmp"), e, palette, pixels) != 0) return 1;
-        pack_image_record(e.name, e.width, e.height, levels, records[n]);
+        pack_image_record(e.name, e.width, e.height, pixels, ranks, records[n]);
         add_record(database, records[n]);
     }
     ByteStream out;

@@ -15,8 +15,9 @@
 static std::span<const std::uint8_t> export_bmp(const ImageRecord& image, ByteStream& out) {
     open_memory_write(out);
     write_bmp(out, 2 * image.row_bytes, image.height, GRAY_PALETTE, image.levels);
-    if (out.next != 118 + padded_row_bytes(2u * image.row_bytes) * image.height) std::abort();
-    return std::span(out.buffer).first(out.next);
+    const auto bytes = memory_contents(out);
+    if (bytes.size() != 118 + padded_row_bytes(2u * image.row_bytes) * image.height) std::abort();
+    return bytes;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -169,10 +169,10 @@ TEST(Bmp, BadHeadersFailWithOneErrorLine) {
 TEST(ImageRecord, PackRefusesPicturesTheLayoutCannotHold) {
     std::vector<std::uint8_t> record;
     for (const auto& [width, height, levels] : {std::array{0, 1, 1}, {1, 0, 1}, {1, 256, 256}, {511, 1, 511}, {4, 4, 15}}) {
-        EXPECT_EQ(pack_image_record("x", width, height, std::vector<GrayLevel>(static_cast<std::size_t>(levels)), record), 1);
+        EXPECT_EQ(pack_image_record("x", width, height, Bytes(static_cast<std::size_t>(levels)), IDENTITY_LEVELS, record), 1);
         EXPECT_TRUE(record.empty());
     }
-    EXPECT_EQ(pack_image_record("x", 510, 255, std::vector<GrayLevel>(510 * 255), record), 0);
+    EXPECT_EQ(pack_image_record("x", 510, 255, Bytes(510 * 255), IDENTITY_LEVELS, record), 0);
     EXPECT_EQ(record.size(), MAX_RECORD_SIZE);
 }
 

@@ -55,7 +55,8 @@ Bytes written_by(F&& f) {
     ByteStream stream;
     open_memory_write(stream);
     f(stream);
-    return Bytes(stream.buffer.begin(), stream.buffer.begin() + static_cast<std::ptrdiff_t>(stream.next));
+    const auto bytes = memory_contents(stream);
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 // An asymmetric picture: no row, column or nibble swap leaves it unchanged.

@@ -136,7 +136,7 @@ protected:
 
 Bytes record_of(const std::string& name, int width, int height) {
     std::vector<std::uint8_t> record;
-    EXPECT_EQ(pack_image_record(name, width, height, pattern(width, height), record), 0);
+    EXPECT_EQ(pack_image_record(name, width, height, pattern(width, height), IDENTITY_LEVELS, record), 0);
     return record;
 }
 

@@ -52,7 +52,6 @@ int convert_bmp(ByteStream& stream, std::string_view record_name, std::vector<st
     record.clear();
     Bmp4Image image;
     if (read_bmp(stream, BmpLimits{MAX_IMAGE_WIDTH, MAX_IMAGE_HEIGHT}, image) != 0) return 1;
-    const std::array<GrayLevel, 16> levels = rank_palette(image.palette, image.palette_entries);
-    for (std::uint8_t& pixel : image.pixels) pixel = levels[pixel];
-    return pack_image_record(record_name, image.width, image.height, image.pixels, record);
+    const LevelTable levels = rank_palette(image.palette, image.palette_entries);
+    return pack_image_record(record_name, image.width, image.height, image.pixels, levels, record);
 }

@@ -96,18 +96,18 @@ int read_pixels(ByteStream& stream, const BmpLayout& layout, Bmp4Image& image) {
     const auto w = static_cast<std::size_t>(layout.width);
     const auto rows = static_cast<std::size_t>(layout.rows);
     image.pixels.resize(w * rows);
+    std::vector<std::uint8_t> bytes(padded_row_bytes(w));  // a row as the file holds it
     seek_to(stream, layout.pixel_start);
-    std::uint8_t b = 0;
     for (std::size_t i = 0; i < rows; ++i) {
+        const std::size_t length = i + 1 < rows ? bytes.size() : row_bytes(w);  // the last row may lack its padding
+        for (std::size_t k = 0; k < length; ++k)
+            if (get_byte(stream, bytes[k]) != 0) return 1;
         std::uint8_t* row = image.pixels.data() + (layout.top_down ? i : rows - 1 - i) * w;
-        for (std::size_t x = 0; x < w; x += 2) {
-            if (get_byte(stream, b) != 0) return 1;
-            row[x] = b >> 4;
-            if (x + 1 < w) row[x + 1] = b & 15;
+        for (std::size_t j = 0; j < w / 2; ++j) {  // byte j holds pixels 2j and 2j + 1
+            row[2 * j] = bytes[j] >> 4;
+            row[2 * j + 1] = bytes[j] & 15;
         }
-        // The last row may lack its padding.
-        for (std::size_t k = row_bytes(w); k < padded_row_bytes(w) && i + 1 < rows; ++k)
-            if (get_byte(stream, b) != 0) return 1;
+        if (w % 2 != 0) row[w - 1] = bytes[w / 2] >> 4;  // a last pixel on its own
     }
     return 0;
 }
@@ -187,8 +187,8 @@ int write_bmp(ByteStream& stream, std::int32_t width, std::int32_t height,
     for (const std::uint8_t b : palette) put_byte(stream, b);
     for (std::size_t i = h; i-- > 0;) {  // bottom row first
         const std::uint8_t* row = pixels.data() + i * w;
-        for (std::size_t x = 0; x < w; x += 2)
-            put_byte(stream, static_cast<std::uint8_t>(row[x] << 4 | (x + 1 < w ? row[x + 1] & 15 : 0)));
+        for (std::size_t j = 0; j < w / 2; ++j) put_byte(stream, static_cast<std::uint8_t>(row[2 * j] << 4 | (row[2 * j + 1] & 15)));
+        if (w % 2 != 0) put_byte(stream, static_cast<std::uint8_t>(row[w - 1] << 4));  // a last pixel on its own
         for (std::size_t k = row_bytes(w); k < padded_row_bytes(w); ++k) put_byte(stream, 0);
     }
     return 0;

@@ -10,7 +10,10 @@ static int open_file(ByteStream& stream, const std::string& path, bool writing) 
     stream = ByteStream{};
     stream.file.reset(std::fopen(path.c_str(), writing ? "wb" : "rb"));
     if (!stream.file) return 1;
+    std::setvbuf(stream.file.get(), nullptr, _IONBF, 0);  // the stream's buffer is the only one
     stream.buffer.resize(64 * 1024);
+    stream.next = stream.buffer.data();
+    stream.end = writing ? stream.next + stream.buffer.size() : stream.next;
     stream.writing = writing;
     return 0;
 }
@@ -21,7 +24,8 @@ int open_write(ByteStream& stream, const std::string& path) { return open_file(s
 void open_memory_read(ByteStream& stream, std::span<const std::uint8_t> bytes) {
     stream = ByteStream{};
     stream.buffer.assign(bytes.begin(), bytes.end());
-    stream.end = bytes.size();
+    stream.next = stream.buffer.data();
+    stream.end = stream.next + bytes.size();
 }
 
 void open_memory_write(ByteStream& stream) {
@@ -29,27 +33,35 @@ void open_memory_write(ByteStream& stream) {
     stream.writing = true;
 }
 
+std::span<const std::uint8_t> memory_contents(const ByteStream& stream) {
+    return {stream.buffer.data(), stream.next};
+}
+
 int refill_stream(ByteStream& stream) {
     if (!stream.file || stream.failed) return 1;
-    stream.start += stream.end;
-    stream.next = 0;
-    stream.end = std::fread(stream.buffer.data(), 1, stream.buffer.size(), stream.file.get());
+    stream.start += static_cast<std::size_t>(stream.end - stream.buffer.data());
+    const std::size_t got = std::fread(stream.buffer.data(), 1, stream.buffer.size(), stream.file.get());
     stream.failed = std::ferror(stream.file.get()) != 0;
-    return stream.end == 0 ? 1 : 0;
+    stream.next = stream.buffer.data();
+    stream.end = stream.next + got;
+    return got == 0 ? 1 : 0;
 }
 
 void flush_stream(ByteStream& stream) {
-    if (!stream.file) {
+    const auto used = static_cast<std::size_t>(stream.next - stream.buffer.data());
+    if (!stream.file) {  // memory grows instead
         stream.buffer.resize(std::max<std::size_t>(256, 2 * stream.buffer.size()));
-    } else {
-        if (std::fwrite(stream.buffer.data(), 1, stream.next, stream.file.get()) != stream.next) stream.failed = true;
-        stream.next = 0;
+    } else if (std::fwrite(stream.buffer.data(), 1, used, stream.file.get()) != used) {
+        stream.failed = true;
     }
+    stream.next = stream.buffer.data() + (stream.file ? 0 : used);
+    stream.end = stream.buffer.data() + stream.buffer.size();
 }
 
 int seek_to(ByteStream& stream, std::uint64_t offset) {
-    if (offset >= stream.start && offset - stream.start <= stream.end) {  // inside the buffer
-        stream.next = static_cast<std::size_t>(offset - stream.start);
+    const auto held = static_cast<std::size_t>(stream.end - stream.buffer.data());
+    if (offset >= stream.start && offset - stream.start <= held) {  // inside the buffer
+        stream.next = stream.buffer.data() + (offset - stream.start);
     } else if (!stream.file) {  // past the end of the memory
         stream.next = stream.end;
     } else if (fseeko(stream.file.get(), static_cast<std::int64_t>(offset), SEEK_SET) != 0) {
@@ -57,7 +69,7 @@ int seek_to(ByteStream& stream, std::uint64_t offset) {
         return 1;
     } else {
         stream.start = offset;
-        stream.next = stream.end = 0;
+        stream.next = stream.end = stream.buffer.data();
     }
     return 0;
 }

@@ -18,8 +18,8 @@ struct FileCloser { void operator()(std::FILE* file) const { std::fclose(file); 
 struct ByteStream {
     std::unique_ptr<std::FILE, FileCloser> file;  // empty for memory
     std::vector<std::uint8_t> buffer;  // a window on the file, or the memory itself
-    std::size_t next = 0;              // the next byte to read or write
-    std::size_t end = 0;               // reading: buffer[0, end) holds data
+    std::uint8_t* next = nullptr;      // the next byte to read or write
+    std::uint8_t* end = nullptr;       // reading: the end of the data; writing: the end of the buffer
     std::uint64_t start = 0;           // reading: the file offset of buffer[0]
     bool writing = false;
     bool failed = false;               // a read, seek or write of the file failed
@@ -28,8 +28,11 @@ struct ByteStream {
 int open_read(ByteStream& stream, const std::string& path);   // 1 when it cannot be opened
 int open_write(ByteStream& stream, const std::string& path);  // creates or truncates; 1 on failure
 void open_memory_read(ByteStream& stream, std::span<const std::uint8_t> bytes);
-void open_memory_write(ByteStream& stream);  // what was written is buffer[0, next)
-int close_stream(ByteStream& stream);        // flushes; 1 when any read or write failed
+void open_memory_write(ByteStream& stream);
+int close_stream(ByteStream& stream);  // flushes; 1 when any read or write failed
+
+// What a memory write stream holds; valid until the next write.
+std::span<const std::uint8_t> memory_contents(const ByteStream& stream);
 
 int refill_stream(ByteStream& stream);  // 1 at the end of the input or on a read error
 void flush_stream(ByteStream& stream);
@@ -37,13 +40,17 @@ void flush_stream(ByteStream& stream);
 // 1 at the end of the input or on a read error (stream.failed tells which).
 inline int get_byte(ByteStream& stream, std::uint8_t& byte) {
     if (stream.next == stream.end && refill_stream(stream) != 0) return 1;
-    byte = stream.buffer[stream.next++];
+    std::uint8_t* at = stream.next;
+    stream.next = at + 1;
+    byte = *at;
     return 0;
 }
 
 inline void put_byte(ByteStream& stream, std::uint8_t byte) {
-    if (stream.next == stream.buffer.size()) flush_stream(stream);
-    stream.buffer[stream.next++] = byte;
+    if (stream.next == stream.end) flush_stream(stream);
+    std::uint8_t* at = stream.next;
+    *at = byte;
+    stream.next = at + 1;
 }
 
 // Moves a read stream; as with files, a seek past the end leaves nothing to read.

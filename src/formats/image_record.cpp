@@ -3,21 +3,25 @@
 #include <algorithm>
 #include <cstdio>
 
-int pack_image_record(std::string_view name, int width, int height, std::span<const GrayLevel> levels,
-                      std::vector<std::uint8_t>& record) {
+int pack_image_record(std::string_view name, int width, int height, std::span<const std::uint8_t> pixels,
+                      const LevelTable& level_of, std::vector<std::uint8_t>& record) {
     record.clear();
     if (width < 1 || width > 2 * 255 || height < 1 || height > 255) return 1;
     const auto w = static_cast<std::size_t>(width);
     const auto h = static_cast<std::size_t>(height);
-    if (levels.size() < w * h) return 1;
+    if (pixels.size() < w * h) return 1;
     record.assign(RECORD_HEADER_SIZE + row_bytes(w) * h, 0);
     record[0] = static_cast<std::uint8_t>(row_bytes(w));
     record[1] = static_cast<std::uint8_t>(h);
     std::copy_n(name.begin(), std::min(name.size(), RECORD_NAME_MAX), record.begin() + 2);
-    for (std::size_t r = 0; r < h; ++r)
-        for (std::size_t x = 0; x < w; ++x)
-            record[RECORD_HEADER_SIZE + x / 2 * h + r] |=
-                static_cast<std::uint8_t>((levels[r * w + x] & 15) << (x % 2 == 0 ? 4 : 0));
+    const auto level = [&](std::uint8_t pixel) { return level_of[pixel & 15]; };
+    for (std::size_t r = 0; r < h; ++r) {
+        const std::uint8_t* row = pixels.data() + r * w;
+        std::uint8_t* out = record.data() + RECORD_HEADER_SIZE + r;  // then h bytes further per byte column
+        for (std::size_t j = 0; j < w / 2; ++j, out += h)
+            *out = static_cast<std::uint8_t>(level(row[2 * j]) << 4 | level(row[2 * j + 1]));
+        if (w % 2 != 0) *out = static_cast<std::uint8_t>(level(row[w - 1]) << 4);  // a last pixel on its own
+    }
     return 0;
 }
 
@@ -44,10 +48,13 @@ int unpack_image_record(std::span<const std::uint8_t> record, unsigned number, I
     image.row_bytes = record[0];
     image.height = record[1];
     image.levels.resize(w * h);
-    for (std::size_t r = 0; r < h; ++r)
-        for (std::size_t x = 0; x < w; ++x) {
-            const std::uint8_t b = record[RECORD_HEADER_SIZE + x / 2 * h + r];
-            image.levels[r * w + x] = x % 2 == 0 ? b >> 4 : b & 15;
+    for (std::size_t r = 0; r < h; ++r) {
+        const std::uint8_t* in = record.data() + RECORD_HEADER_SIZE + r;  // then h bytes further per byte column
+        GrayLevel* row = image.levels.data() + r * w;
+        for (std::size_t j = 0; j < columns; ++j, in += h) {
+            row[2 * j] = *in >> 4;
+            row[2 * j + 1] = *in & 15;
         }
+    }
     return 0;
 }

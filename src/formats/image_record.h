@@ -13,6 +13,7 @@
 // record reads back 2 * row_bytes pixels wide.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -37,12 +38,17 @@ struct ImageRecord {
     std::vector<GrayLevel> levels;  // (2 * row_bytes) * height, row-major, row 0 on top
 };
 
-// Packs a width x height picture (levels row-major, row 0 on top) into record,
-// which the caller owns. Returns 1, leaving record empty, when the picture
-// does not fit the layout (no pixels, more than 255 row bytes or rows) or
-// levels holds fewer than width * height values.
-int pack_image_record(std::string_view name, int width, int height, std::span<const GrayLevel> levels,
-                      std::vector<std::uint8_t>& record);
+// The level of each of the 16 values a pixel may hold.
+using LevelTable = std::array<GrayLevel, 16>;
+inline constexpr LevelTable IDENTITY_LEVELS = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+
+// Packs a width x height picture (pixels row-major, row 0 on top, each pixel
+// stored as level_of[pixel]) into record, which the caller owns. Returns 1,
+// leaving record empty, when the picture does not fit the layout (no pixels,
+// more than 255 row bytes or rows) or pixels holds fewer than width * height
+// values.
+int pack_image_record(std::string_view name, int width, int height, std::span<const std::uint8_t> pixels,
+                      const LevelTable& level_of, std::vector<std::uint8_t>& record);
 
 // Takes a record apart. A record without pixels or shorter than its picture
 // is reported by its number (from 1) and refused, without reading past it.

@@ -138,16 +138,17 @@ int read_record(ByteStream& stream, const PdbDatabase& database, std::uint16_t i
         std::printf("Error - record %u starts after the record that follows it\n", number);
         return 1;
     }
-    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(end - start, max_size));
-    data.reserve(wanted);
+    data.resize(static_cast<std::size_t>(std::min<std::uint64_t>(end - start, max_size)));
     seek_to(stream, start);  // a failed seek shows as a failed read
-    std::uint8_t byte = 0;
-    while (data.size() < wanted && get_byte(stream, byte) == 0) data.push_back(byte);
+    std::size_t got = 0;
+    while (got < data.size() && get_byte(stream, data[got]) == 0) ++got;
+    const bool cut = got < data.size();
+    data.resize(got);
     if (stream.failed) {
         data.clear();
         return cannot_read();
     }
-    if (data.size() < wanted && !last) {  // the last record runs to the end of the file, whatever it holds
+    if (cut && !last) {  // the last record runs to the end of the file, whatever it holds
         std::printf("Error - record %u runs past the end of the database file\n", number);
         data.clear();
         return 1;
