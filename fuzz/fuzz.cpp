@@ -13,9 +13,9 @@
 
 // The BMP file export writes for a record, of the expected size.
 static std::span<const std::uint8_t> export_bmp(const ImageRecord& image, ByteStream& out) {
-    open_memory_write(out);
+    open_memory(out);
     write_bmp(out, 2 * image.row_bytes, image.height, GRAY_PALETTE, image.levels);
-    const auto bytes = memory_contents(out);
+    const std::span<const std::uint8_t> bytes(out.buffer.data(), out.next);
     if (bytes.size() != 118 + padded_row_bytes(2u * image.row_bytes) * image.height) std::abort();
     return bytes;
 }
@@ -26,13 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> record;
     std::vector<std::uint8_t> again;
     ImageRecord image;
-    open_memory_read(in, {data, size});
+    open_memory(in, {data, size});
     if (convert_bmp(in, "fuzz", record) == 0) {  // what imports exports and imports again unchanged
         if (unpack_image_record(record, 1, image) != 0 || image.row_bytes > 80 || image.height > 160) std::abort();
-        open_memory_read(in, export_bmp(image, out));
+        open_memory(in, export_bmp(image, out));
         if (convert_bmp(in, "fuzz", again) != 0 || again != record) std::abort();
     }
-    open_memory_read(in, {data, size});
+    open_memory(in, {data, size});
     PdbDatabase database;
     if (read_database(in, database) != 0) return 0;
     for (std::uint16_t index = 0; index < database.numRecords; ++index) {

@@ -68,7 +68,7 @@ struct ReadResult {
 ReadResult read(const Bytes& file) {
     ReadResult r;
     ByteStream stream;
-    open_memory_read(stream, file);
+    open_memory(stream, file);
     r.console = console_of([&] { r.status = read_bmp(stream, BmpLimits{160, 160}, r.image); });
     return r;
 }
@@ -186,7 +186,7 @@ TEST(Pdb, WritesTheLayoutAndReadsTheRecordsBack) {
     const Bytes file = written_by([&](ByteStream& s) { EXPECT_EQ(write_database(s, database), 0); });
     EXPECT_EQ(file, database_of(records));
     ByteStream in;
-    open_memory_read(in, file);
+    open_memory(in, file);
     ASSERT_EQ(read_database(in, database), 0);
     ASSERT_EQ(database.numRecords, 3);
     std::vector<std::uint8_t> data;
@@ -216,7 +216,7 @@ TEST(Pdb, RecordsAreReadWithinTheirBoundsOrRefusedByNumber) {
     };
     for (const Case& c : cases) {
         ByteStream in;
-        open_memory_read(in, raw_database(c.offsets, 140));
+        open_memory(in, raw_database(c.offsets, 140));
         PdbDatabase database;
         ASSERT_EQ(read_database(in, database), 0);
         for (std::uint16_t i = 0; i < c.offsets.size(); ++i) {

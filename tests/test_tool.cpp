@@ -147,7 +147,7 @@ Bytes bmp_of(int width, int height, const Bytes& pixels, const std::array<std::u
 // The records of a database file, in table order.
 std::vector<Bytes> records_in(const Bytes& file) {
     ByteStream stream;
-    open_memory_read(stream, file);
+    open_memory(stream, file);
     PdbDatabase database;
     EXPECT_EQ(read_database(stream, database), 0);
     std::vector<Bytes> records(database.numRecords);

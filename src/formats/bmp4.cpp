@@ -187,7 +187,8 @@ int write_bmp(ByteStream& stream, std::int32_t width, std::int32_t height,
     for (const std::uint8_t b : palette) put_byte(stream, b);
     for (std::size_t i = h; i-- > 0;) {  // bottom row first
         const std::uint8_t* row = pixels.data() + i * w;
-        for (std::size_t j = 0; j < w / 2; ++j) put_byte(stream, static_cast<std::uint8_t>(row[2 * j] << 4 | (row[2 * j + 1] & 15)));
+        for (std::size_t j = 0; j < w / 2; ++j)  // byte j holds pixels 2j and 2j + 1
+            put_byte(stream, static_cast<std::uint8_t>(row[2 * j] << 4 | (row[2 * j + 1] & 15)));
         if (w % 2 != 0) put_byte(stream, static_cast<std::uint8_t>(row[w - 1] << 4));  // a last pixel on its own
         for (std::size_t k = row_bytes(w); k < padded_row_bytes(w); ++k) put_byte(stream, 0);
     }

@@ -21,20 +21,11 @@ static int open_file(ByteStream& stream, const std::string& path, bool writing) 
 int open_read(ByteStream& stream, const std::string& path) { return open_file(stream, path, false); }
 int open_write(ByteStream& stream, const std::string& path) { return open_file(stream, path, true); }
 
-void open_memory_read(ByteStream& stream, std::span<const std::uint8_t> bytes) {
+void open_memory(ByteStream& stream, std::span<const std::uint8_t> bytes) {
     stream = ByteStream{};
     stream.buffer.assign(bytes.begin(), bytes.end());
     stream.next = stream.buffer.data();
     stream.end = stream.next + bytes.size();
-}
-
-void open_memory_write(ByteStream& stream) {
-    stream = ByteStream{};
-    stream.writing = true;
-}
-
-std::span<const std::uint8_t> memory_contents(const ByteStream& stream) {
-    return {stream.buffer.data(), stream.next};
 }
 
 int refill_stream(ByteStream& stream) {
@@ -49,8 +40,8 @@ int refill_stream(ByteStream& stream) {
 
 void flush_stream(ByteStream& stream) {
     const auto used = static_cast<std::size_t>(stream.next - stream.buffer.data());
-    if (!stream.file) {  // memory grows instead
-        stream.buffer.resize(std::max<std::size_t>(256, 2 * stream.buffer.size()));
+    if (!stream.file) {
+        stream.buffer.resize(std::max<std::size_t>(256, 2 * used));  // memory grows instead
     } else if (std::fwrite(stream.buffer.data(), 1, used, stream.file.get()) != used) {
         stream.failed = true;
     }
@@ -59,19 +50,18 @@ void flush_stream(ByteStream& stream) {
 }
 
 int seek_to(ByteStream& stream, std::uint64_t offset) {
-    const auto held = static_cast<std::size_t>(stream.end - stream.buffer.data());
-    if (offset >= stream.start && offset - stream.start <= held) {  // inside the buffer
-        stream.next = stream.buffer.data() + (offset - stream.start);
-    } else if (!stream.file) {  // past the end of the memory
-        stream.next = stream.end;
-    } else if (fseeko(stream.file.get(), static_cast<std::int64_t>(offset), SEEK_SET) != 0) {
-        stream.failed = true;
-        return 1;
-    } else {
+    std::uint8_t* const base = stream.buffer.data();
+    if (offset >= stream.start && offset - stream.start <= static_cast<std::size_t>(stream.end - base)) {
+        stream.next = base + (offset - stream.start);  // inside the buffer
+    } else if (!stream.file) {
+        stream.next = stream.end;  // memory holds nothing past its end
+    } else if (fseeko(stream.file.get(), static_cast<std::int64_t>(offset), SEEK_SET) == 0) {
         stream.start = offset;
-        stream.next = stream.end = stream.buffer.data();
+        stream.next = stream.end = base;
+    } else {
+        stream.failed = true;
     }
-    return 0;
+    return stream.failed ? 1 : 0;
 }
 
 int close_stream(ByteStream& stream) {

@@ -1,11 +1,9 @@
 // Buffered byte streams: every byte the tool reads or writes goes through
-// get_byte or put_byte, on the stream's own buffer; the file is reached only
-// when the buffer runs empty (reading) or full (writing). A stream may also
-// read a span of memory or write into a growing buffer (tests, fuzzing).
-// Whoever opens a stream closes it with close_stream.
+// get_byte or put_byte on the stream's own buffer, which reaches the file only
+// when it runs empty or full. A stream over memory (tests, fuzzing) reads a copy
+// of its bytes, or writes into buffer[0, next). Whoever opens one closes it.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -27,12 +25,8 @@ struct ByteStream {
 
 int open_read(ByteStream& stream, const std::string& path);   // 1 when it cannot be opened
 int open_write(ByteStream& stream, const std::string& path);  // creates or truncates; 1 on failure
-void open_memory_read(ByteStream& stream, std::span<const std::uint8_t> bytes);
-void open_memory_write(ByteStream& stream);
+void open_memory(ByteStream& stream, std::span<const std::uint8_t> bytes = {});
 int close_stream(ByteStream& stream);  // flushes; 1 when any read or write failed
-
-// What a memory write stream holds; valid until the next write.
-std::span<const std::uint8_t> memory_contents(const ByteStream& stream);
 
 int refill_stream(ByteStream& stream);  // 1 at the end of the input or on a read error
 void flush_stream(ByteStream& stream);
@@ -40,15 +34,13 @@ void flush_stream(ByteStream& stream);
 // 1 at the end of the input or on a read error (stream.failed tells which).
 inline int get_byte(ByteStream& stream, std::uint8_t& byte) {
     if (stream.next == stream.end && refill_stream(stream) != 0) return 1;
-    std::uint8_t* at = stream.next;
-    stream.next = at + 1;
-    byte = *at;
+    byte = *stream.next++;
     return 0;
 }
 
 inline void put_byte(ByteStream& stream, std::uint8_t byte) {
     if (stream.next == stream.end) flush_stream(stream);
-    std::uint8_t* at = stream.next;
+    std::uint8_t* at = stream.next;  // stored through before the cursor moves, so it stays in a register
     *at = byte;
     stream.next = at + 1;
 }
