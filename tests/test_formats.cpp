@@ -181,7 +181,7 @@ TEST(ImageRecord, PackRefusesPicturesTheLayoutCannotHold) {
 TEST(Pdb, WritesTheLayoutAndReadsTheRecordsBack) {
     const std::vector<Bytes> records = {Bytes(100, 1), {}, Bytes(50, 2)};
     PdbDatabase database = new_database();
-    EXPECT_EQ(written_by([&](ByteStream& s) { write_database(s, database); }), database_of({}));
+    EXPECT_EQ(written_by([&](ByteStream& s) { EXPECT_EQ(write_database(s, database), 0); }), database_of({}));
     for (const Bytes& r : records) ASSERT_EQ(add_record(database, r), 0);
     const Bytes file = written_by([&](ByteStream& s) { EXPECT_EQ(write_database(s, database), 0); });
     EXPECT_EQ(file, database_of(records));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "formats/byte_stream.h"
+#include "formats/image_record.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -57,6 +58,8 @@ Bytes written_by(F&& f) {
     f(stream);
     return Bytes(stream.buffer.data(), stream.next);
 }
+
+inline constexpr LevelTable IDENTITY_LEVELS = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
 
 // An asymmetric picture: no row, column or nibble swap leaves it unchanged.
 inline std::uint8_t pattern_index(std::size_t x, std::size_t y) {

@@ -245,6 +245,7 @@ TEST_F(Tool, The257thPictureIsRefusedNotLost) {
     for (std::size_t at = 0; (at = run.out.find(".bmp .. ", at)) != std::string::npos; ++at)
         ++outcomes[run.out.compare(at + 8, 3, "OK\n") == 0 ? 0 : 1];
     EXPECT_EQ(outcomes, (std::vector<std::size_t>{256, 1}));
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 259);
     EXPECT_NE(run.out.find(".bmp .. Error - the database is full, it holds at most 256 pictures\n"), std::string::npos);
     EXPECT_EQ(file("db.pdb").size(), 80 + 256 * (8 + 33));
 }

@@ -79,8 +79,8 @@ int import_images(const std::string& database_path) {
     PdbDatabase database = new_database();
     std::vector<std::string> names;
     list_bmp_files(names);
-    // The database refers to these; a record's bytes stay where they are
-    // when the vector grows.
+    // The database refers to these; moving a record, into the vector or as
+    // the vector grows, leaves its bytes where they are.
     std::vector<std::vector<std::uint8_t>> records;
     for (const std::string& name : names) {
         std::vector<std::uint8_t> record;

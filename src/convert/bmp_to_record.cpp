@@ -39,7 +39,6 @@ std::array<GrayLevel, 16> rank_palette(std::span<const std::uint8_t, BMP_PALETTE
 }
 
 int bmp_to_record(const std::string& file_name, std::vector<std::uint8_t>& record) {
-    record.clear();
     std::printf("%s .. ", file_name.c_str());
     ByteStream stream;
     if (open_read(stream, file_name) != 0) return 1;

@@ -40,7 +40,6 @@ struct ImageRecord {
 
 // The level of each of the 16 values a pixel may hold.
 using LevelTable = std::array<GrayLevel, 16>;
-inline constexpr LevelTable IDENTITY_LEVELS = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
 
 // Packs a width x height picture (pixels row-major, row 0 on top, each pixel
 // stored as level_of[pixel]) into record, which the caller owns. Returns 1,

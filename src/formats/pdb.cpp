@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 int read_bytes(ByteStream& stream, std::size_t count, std::uint8_t* buffer) {
     for (std::size_t i = 0; i < count; ++i)
@@ -42,7 +43,7 @@ int write_u32_be(ByteStream& stream, std::uint32_t value) {
 
 namespace {
 
-constexpr char DATABASE_NAME[] = "Umbralith?DB";
+constexpr std::string_view DATABASE_NAME = "Umbralith?DB";
 constexpr std::uint16_t BACKUP_ATTRIBUTE = 0x0008;
 constexpr std::uint32_t TYPE_DATA = 0x44415441;     // "DATA"
 constexpr std::uint32_t CREATOR_UMB = 0x556D623F;   // "Umb?"
@@ -62,7 +63,7 @@ int cannot_read() {
 
 PdbDatabase new_database() {
     PdbDatabase database;
-    std::copy_n(DATABASE_NAME, sizeof DATABASE_NAME - 1, database.name.begin());
+    std::copy(DATABASE_NAME.begin(), DATABASE_NAME.end(), database.name.begin());
     database.attributes = BACKUP_ATTRIBUTE;
     database.type = TYPE_DATA;
     database.creator = CREATOR_UMB;
