@@ -124,9 +124,11 @@ TEST(Bmp, LayoutsOtherProgramsWriteAreReadAndFailCleanlyWhenCut) {
         const std::size_t padding = f.pad_last_row ? (4 - (static_cast<std::size_t>(f.width) + 1) / 2 % 4) % 4 : 0;
         for (std::size_t length = 0; length + padding < file.size(); ++length)
             EXPECT_EQ(read(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length))).console,
-                      length < header_end    ? "Error while reading BMP header\n"
-                      : length < palette_end ? "Error - BMP file ends before its palette\n"
-                                             : "Error - BMP file ends before its last pixel row\n")
+                      length < header_end           ? "Error while reading BMP header\n"
+                      : length < 14 + f.info_size   ? "Error - BMP info header of " + std::to_string(f.info_size) +
+                                                        " bytes runs past the end of the file\n"
+                      : length < palette_end        ? "Error - BMP file ends before its palette\n"
+                                                    : "Error - BMP file ends before its last pixel row\n")
                 << "cut at " << length;
     }
 }
@@ -153,7 +155,7 @@ TEST(Bmp, BadHeadersFailWithOneErrorLine) {
         {patched(18, 161), size_message},
         {patched(22, static_cast<std::uint32_t>(-161)), size_message},
         {patched(22, 0x80000000), size_message},
-        {patched(14, 0xFFFFFFF0), "Error - BMP file ends before its palette\n"},
+        {patched(14, 0xFFFFFFF0), "Error - BMP info header of 4294967280 bytes runs past the end of the file\n"},
         {patched(10, 0xFFFFFFFF), "Error - BMP file ends before its last pixel row\n"},
     };
     for (const Case& c : cases) {

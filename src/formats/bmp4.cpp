@@ -9,6 +9,8 @@ namespace {
 constexpr std::uint32_t FILE_HEADER_SIZE = 14;
 constexpr std::uint32_t INFO_HEADER_SIZE = 40;
 constexpr std::uint32_t CORE_HEADER_SIZE = 12;
+constexpr std::uint32_t CORE_FIELDS_END = 26;  // the file offset up to which the reader takes each header
+constexpr std::uint32_t INFO_FIELDS_END = 50;  // (up to biClrUsed)
 constexpr std::uint32_t WRITTEN_PIXEL_OFFSET = FILE_HEADER_SIZE + INFO_HEADER_SIZE + BMP_PALETTE_SIZE;
 constexpr std::uint32_t PIXELS_PER_METRE = 2834;  // 72 dpi
 
@@ -39,6 +41,7 @@ struct BmpLayout {
     std::uint64_t palette_start = 0;
     unsigned entry_size = 4;
     unsigned entries = 16;
+    std::uint64_t palette_end = 0;
     std::uint64_t pixel_start = 0;
 };
 
@@ -78,13 +81,20 @@ int check_bmp_header(const BmpHeader& h, const BmpLimits& limits, BmpLayout& lay
     } else if (h.colours_used >= 1 && h.colours_used <= 15) {
         layout.entries = h.colours_used;
     }
-    const std::uint64_t palette_end = layout.palette_start + layout.entries * layout.entry_size;
-    layout.pixel_start = std::max<std::uint64_t>(h.pixel_offset, palette_end);
+    layout.palette_end = layout.palette_start + layout.entries * layout.entry_size;
+    layout.pixel_start = std::max<std::uint64_t>(h.pixel_offset, layout.palette_end);
+    return 0;
+}
+
+// Reads and drops the bytes from position up to offset; 1 when the file ends first.
+int skip_to(ByteStream& stream, std::uint64_t position, std::uint64_t offset) {
+    std::uint8_t byte = 0;
+    for (; position < offset; ++position)
+        if (get_byte(stream, byte) != 0) return 1;
     return 0;
 }
 
 int read_palette(ByteStream& stream, const BmpLayout& layout, Bmp4Image& image) {
-    seek_to(stream, layout.palette_start);
     for (unsigned i = 0; i < layout.entries; ++i)
         for (unsigned k = 0; k < layout.entry_size; ++k)
             if (get_byte(stream, image.palette[4 * i + k]) != 0) return 1;
@@ -97,7 +107,6 @@ int read_pixels(ByteStream& stream, const BmpLayout& layout, Bmp4Image& image) {
     const auto rows = static_cast<std::size_t>(layout.rows);
     image.pixels.resize(w * rows);
     std::vector<std::uint8_t> bytes(padded_row_bytes(w));  // a row as the file holds it
-    seek_to(stream, layout.pixel_start);
     for (std::size_t i = 0; i < rows; ++i) {
         const std::size_t length = i + 1 < rows ? bytes.size() : row_bytes(w);  // the last row may lack its padding
         for (std::size_t k = 0; k < length; ++k)
@@ -125,13 +134,13 @@ int read_bmp_header(ByteStream& stream, BmpHeader& h) {
     h.pixel_offset = u32_at(b, 10);
     h.info_size = u32_at(b, 14);
     if (h.info_size == CORE_HEADER_SIZE) {  // 16-bit sizes
-        if (!read(18, 26)) return 1;
+        if (!read(18, CORE_FIELDS_END)) return 1;
         h.width = static_cast<std::int32_t>(u16_at(b, 18));
         h.height = static_cast<std::int32_t>(u16_at(b, 20));
         h.bit_count = static_cast<std::uint16_t>(u16_at(b, 24));
         return 0;
     }
-    if (!read(18, 50)) return 1;  // up to biClrUsed
+    if (!read(18, INFO_FIELDS_END)) return 1;
     h.width = static_cast<std::int32_t>(u32_at(b, 18));
     h.height = static_cast<std::int32_t>(u32_at(b, 22));
     h.bit_count = static_cast<std::uint16_t>(u16_at(b, 28));
@@ -149,11 +158,17 @@ int read_bmp(ByteStream& stream, const BmpLimits& limits, Bmp4Image& image) {
         return 1;
     }
     if (check_bmp_header(header, limits, layout) != 0) return 1;
+    // The rest of the file in its own order: header, palette, gap, rows.
+    const bool core = header.info_size == CORE_HEADER_SIZE;
+    if (skip_to(stream, core ? CORE_FIELDS_END : INFO_FIELDS_END, layout.palette_start) != 0) {
+        std::printf("Error - BMP info header of %" PRIu32 " bytes runs past the end of the file\n", header.info_size);
+        return 1;
+    }
     if (read_palette(stream, layout, image) != 0) {
         std::printf("Error - BMP file ends before its palette\n");
         return 1;
     }
-    if (read_pixels(stream, layout, image) != 0) {
+    if (skip_to(stream, layout.palette_end, layout.pixel_start) != 0 || read_pixels(stream, layout, image) != 0) {
         std::printf("Error - BMP file ends before its last pixel row\n");
         image = Bmp4Image{};
         return 1;
