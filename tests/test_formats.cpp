@@ -84,23 +84,12 @@ void expect_pattern(const ReadResult& r, int width, int height, unsigned entries
     EXPECT_EQ(r.image.pixels, pattern(width, height));
 }
 
-TEST(Bmp, WriterAndReaderAgreeWithTheLayoutAtEveryWidth) {
-    std::array<std::uint8_t, 64> palette{};
-    for (unsigned i = 0; i < 64; ++i) palette[i] = palette_byte(i);
-    for (std::int32_t width = 1; width <= 17; ++width)
-        for (std::int32_t height : {1, 2, 7}) {
-            SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
-            const Bytes file = build_bmp({.width = width, .height = height});
-            EXPECT_EQ(written_by([&](ByteStream& s) { write_bmp(s, width, height, palette, pattern(width, height)); }), file);
-            expect_pattern(read(file), width, height, 16, 4);
-        }
-}
-
-// Whole, each layout reads as the picture it holds; cut anywhere, it gets the
-// one message of where it ends (only a missing last pad is fine).
+// Whole, each layout reads as the picture it holds, at every width from 1 to
+// 17; cut anywhere, it gets the one message of where it ends (only a missing
+// last pad is fine).
 TEST(Bmp, LayoutsOtherProgramsWriteAreReadAndFailCleanlyWhenCut) {
     struct Case { const char* what; BmpFile file; unsigned entries = 16; };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"info header 40", {}},
         {"info header 66", {.info_size = 66}},
         {"info header 124, top-down", {.info_size = 124, .width = 9, .height = -2}},
@@ -114,8 +103,9 @@ TEST(Bmp, LayoutsOtherProgramsWriteAreReadAndFailCleanlyWhenCut) {
         {"one colour, 160 x 1", {.width = 160, .height = 1, .clr_used = 1, .entries = 1}, 1},
         {"15 colours", {.clr_used = 15, .entries = 15}, 15},
     };
+    for (std::int32_t width = 1; width <= 17; ++width) cases.push_back({"", {.width = width, .height = width % 4 + 1}});
     for (const auto& [what, f, entries] : cases) {
-        SCOPED_TRACE(what);
+        SCOPED_TRACE(std::string(what) + " " + std::to_string(f.width) + "x" + std::to_string(f.height));
         const unsigned entry_size = f.info_size == 12 ? 3 : 4;
         const Bytes file = build_bmp(f);
         expect_pattern(read(file), f.width, std::abs(f.height), entries, entry_size);
@@ -180,22 +170,12 @@ TEST(ImageRecord, PackRefusesPicturesTheLayoutCannotHold) {
 
 // ---- Databases ----
 
-TEST(Pdb, WritesTheLayoutAndReadsTheRecordsBack) {
+TEST(Pdb, WritesTheLayout) {
     const std::vector<Bytes> records = {Bytes(100, 1), {}, Bytes(50, 2)};
     PdbDatabase database = new_database();
     EXPECT_EQ(written_by([&](ByteStream& s) { EXPECT_EQ(write_database(s, database), 0); }), database_of({}));
     for (const Bytes& r : records) ASSERT_EQ(add_record(database, r), 0);
-    const Bytes file = written_by([&](ByteStream& s) { EXPECT_EQ(write_database(s, database), 0); });
-    EXPECT_EQ(file, database_of(records));
-    ByteStream in;
-    open_memory(in, file);
-    ASSERT_EQ(read_database(in, database), 0);
-    ASSERT_EQ(database.numRecords, 3);
-    std::vector<std::uint8_t> data;
-    for (std::uint16_t i = 0; i < 3; ++i) {
-        ASSERT_EQ(read_record(in, database, i, MAX_RECORD_SIZE, data), 0);
-        EXPECT_EQ(data, records[i]) << i;
-    }
+    EXPECT_EQ(written_by([&](ByteStream& s) { EXPECT_EQ(write_database(s, database), 0); }), database_of(records));
 }
 
 // A database with the given record offsets, filled with counting bytes up to length.
@@ -227,9 +207,7 @@ TEST(Pdb, RecordsAreReadWithinTheirBoundsOrRefusedByNumber) {
             const std::string console = console_of([&] { status = read_record(in, database, i, c.max_size, data); });
             EXPECT_EQ(status == 0 ? std::to_string(data.size()) : console, c.read[i]) << c.offsets[0] << " record " << i;
             EXPECT_EQ(status == 0, console.empty());
-            if (!data.empty()) {  // the file's bytes count up from 0
-                EXPECT_EQ(data[0], static_cast<std::uint8_t>(c.offsets[i]));
-            }
+            EXPECT_TRUE(data.empty() || data[0] == static_cast<std::uint8_t>(c.offsets[i]));  // bytes count up from 0
         }
     }
 }

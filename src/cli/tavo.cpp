@@ -16,6 +16,10 @@ Options parse_arguments(int argc, const char* const* argv) {
         std::string_view argument = argv[i];
         if (argument.starts_with('/')) argument.remove_prefix(1);
         if (argument.starts_with('-')) argument.remove_prefix(1);
+        // Where '/' begins absolute paths, only "/", "/i", "/?" and their
+        // '-' forms are options.
+        if (SLASH_BEGINS_PATHS && argv[i][0] == '/' && argument != "i" && argument != "?" && !argument.empty())
+            argument = argv[i];
         if (argument == "i") {
             options.import = true;
         } else if (argument == "?") {
@@ -65,7 +69,8 @@ int export_images(const std::string& database_path) {
     std::vector<std::uint8_t> record;
     // A read error ends the export; a damaged record is skipped.
     for (std::uint16_t index = 0; status == 0 && index < database.numRecords; ++index) {
-        if (read_record(stream, database, index, MAX_RECORD_SIZE, record) == 0) record_to_bmp(record, index + 1u);
+        if (read_record(stream, database, index, MAX_RECORD_SIZE, record) == 0)
+            record_to_bmp(record, index + 1u, database_path);
         if (stream.failed) status = 1;
     }
     free_database(database);

@@ -6,6 +6,14 @@
 
 inline constexpr char DEFAULT_DATABASE_PATH[] = "Umbralith_DB.PDB";
 
+// On Windows every argument may carry a '/' before an option; elsewhere '/'
+// also begins an absolute path.
+#ifdef _WIN32
+inline constexpr bool SLASH_BEGINS_PATHS = false;
+#else
+inline constexpr bool SLASH_BEGINS_PATHS = true;
+#endif
+
 struct Options {
     bool import = false;
     bool usage = false;

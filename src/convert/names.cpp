@@ -1,8 +1,46 @@
 #include "convert/names.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace {
+
+// Windows hands file names to the program in the PC's ANSI code page, which
+// on a Western PC is the handheld's own character set. Elsewhere file names
+// and the console are UTF-8, and names cross between the two.
+#ifdef _WIN32
+constexpr bool UTF8_FILE_NAMES = false;
+#else
+constexpr bool UTF8_FILE_NAMES = true;
+#endif
+
+// The characters of Windows-1252's bytes 0x80-0x9F; 0 where it leaves the
+// byte undefined. Below and above them the bytes are Latin-1.
+constexpr char16_t WINDOWS_1252_80_TO_9F[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
+};
+
+// A letter followed by a combining mark, as macOS may hand names out, that
+// Windows-1252 holds as one character: bases[i] with mark is composed[i].
+struct Composition {
+    char32_t mark;
+    std::string_view bases;
+    std::string_view composed;
+};
+constexpr Composition COMPOSITIONS[] = {
+    {0x0300, "AEIOUaeiou", "\xC0\xC8\xCC\xD2\xD9\xE0\xE8\xEC\xF2\xF9"},
+    {0x0301, "AEIOUYaeiouy", "\xC1\xC9\xCD\xD3\xDA\xDD\xE1\xE9\xED\xF3\xFA\xFD"},
+    {0x0302, "AEIOUaeiou", "\xC2\xCA\xCE\xD4\xDB\xE2\xEA\xEE\xF4\xFB"},
+    {0x0303, "ANOano", "\xC3\xD1\xD5\xE3\xF1\xF5"},
+    {0x0308, "AEIOUYaeiouy", "\xC4\xCB\xCF\xD6\xDC\x9F\xE4\xEB\xEF\xF6\xFC\xFF"},
+    {0x030A, "Aa", "\xC5\xE5"},
+    {0x030C, "SZsz", "\x8A\x8E\x9A\x9E"},
+    {0x0327, "Cc", "\xC7\xE7"},
+};
+
+constexpr char REPLACEMENT = '_';
 
 char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -16,27 +54,103 @@ bool is_forbidden(char c) {
     return static_cast<unsigned char>(c) < 0x20 || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos;
 }
 
-// Windows opens a device for these names, whatever extension follows.
+// Windows opens a device for these names, whatever extension follows. The
+// digits include Windows-1252's superscripts one, two and three.
 bool is_device_name(std::string_view name) {
     std::string stem = upper(name.substr(0, name.find('.')));
     while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
-    return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) && stem[3] >= '1' &&
-           stem[3] <= '9';
+    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" || stem == "CONOUT$")
+        return true;
+    return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
+           std::string_view("0123456789\xB9\xB2\xB3").find(stem[3]) != std::string_view::npos;
+}
+
+// The character of a Windows-1252 byte; 0 for the five undefined bytes.
+char32_t character_of(unsigned char byte) { return byte >= 0x80 && byte < 0xA0 ? WINDOWS_1252_80_TO_9F[byte - 0x80] : byte; }
+
+// The Windows-1252 byte of a character, or REPLACEMENT when it has none.
+char windows_1252_of(char32_t c) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+    const auto* at = std::find(std::begin(WINDOWS_1252_80_TO_9F), std::end(WINDOWS_1252_80_TO_9F), c);
+    return at == std::end(WINDOWS_1252_80_TO_9F) ? REPLACEMENT : static_cast<char>(0x80 + (at - WINDOWS_1252_80_TO_9F));
+}
+
+// The one Windows-1252 byte for base followed by mark, or 0.
+char composed(char32_t base, char32_t mark) {
+    for (const Composition& k : COMPOSITIONS) {
+        const std::size_t at = base < 0x80 ? k.bases.find(static_cast<char>(base)) : std::string_view::npos;
+        if (k.mark == mark && at != std::string_view::npos) return k.composed[at];
+    }
+    return '\0';
+}
+
+// The characters of UTF-8 text; false when the text is not valid UTF-8
+// (overlong forms, surrogates and values past U+10FFFF included).
+bool decode_utf8(std::string_view text, std::vector<char32_t>& characters) {
+    static constexpr char32_t SMALLEST[] = {0, 0, 0x80, 0x800, 0x10000};
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+        if (length == 0 || length > text.size() - i) return false;
+        char32_t c = length == 1 ? lead : lead & (0x7Fu >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            c = c << 6 | (next & 0x3Fu);
+        }
+        if (c < SMALLEST[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+        characters.push_back(c);
+        i += length;
+    }
+    return true;
+}
+
+// A UTF-8 file name in Windows-1252. A name that is not UTF-8 is kept byte
+// for byte: such names are mostly Latin-1 already.
+std::string windows_1252_of_file_name(std::string_view file_name) {
+    std::vector<char32_t> characters;
+    if (!decode_utf8(file_name, characters)) return std::string(file_name);
+    std::string name;
+    for (std::size_t i = 0; i < characters.size(); ++i) {
+        const char both = i + 1 < characters.size() ? composed(characters[i], characters[i + 1]) : '\0';
+        name += both != '\0' ? both : windows_1252_of(characters[i]);
+        if (both != '\0') ++i;  // the mark is taken
+    }
+    return name;
+}
+
+// A Windows-1252 name in UTF-8; an undefined byte becomes REPLACEMENT.
+std::string utf8_of(std::string_view name) {
+    std::string text;
+    for (const char byte : name) {
+        const char32_t c = character_of(static_cast<unsigned char>(byte));
+        if (c == 0 || c < 0x80) {
+            text += c == 0 ? REPLACEMENT : byte;
+        } else if (c < 0x800) {
+            text += static_cast<char>(0xC0 | c >> 6);
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            text += static_cast<char>(0xE0 | c >> 12);
+            text += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return text;
 }
 
 }  // namespace
 
 std::string record_name_of(std::string_view file_name) {
-    const std::size_t n = file_name.size();
-    return std::string(n >= 4 && file_name[n - 4] == '.' ? file_name.substr(0, n - 4) : file_name);
+    const std::string name = UTF8_FILE_NAMES ? windows_1252_of_file_name(file_name) : std::string(file_name);
+    const std::size_t n = name.size();
+    return n >= 4 && name[n - 4] == '.' ? name.substr(0, n - 4) : name;
 }
 
 std::string output_file_name(std::string_view record_name) {
     std::string name(record_name);
-    std::replace_if(name.begin(), name.end(), is_forbidden, '_');
-    if (is_device_name(name)) name.insert(name.begin(), '_');
-    return name + ".bmp";
+    std::replace_if(name.begin(), name.end(), is_forbidden, REPLACEMENT);
+    if (is_device_name(name)) name.insert(name.begin(), REPLACEMENT);
+    return (UTF8_FILE_NAMES ? utf8_of(name) : name) + ".bmp";
 }
 
 bool has_bmp_suffix(std::string_view name) { return name.size() >= 4 && upper(name.substr(name.size() - 4)) == ".BMP"; }

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "formats/bmp4.h"
 
@@ -20,6 +21,7 @@ inline constexpr std::array<std::uint8_t, BMP_PALETTE_SIZE> GRAY_PALETTE = [] {
 
 // Writes one record as a BMP file in the current folder, 2 * row_bytes
 // pixels wide, and prints what it did. number is the record's position in
-// the database (from 1), for messages about a damaged record. Returns 0 when
-// the file was written.
-int record_to_bmp(std::span<const std::uint8_t> record, unsigned number);
+// the database (from 1), for messages about a damaged record. The database
+// file itself is never overwritten: a record named after it cannot be
+// written. Returns 0 when the file was written.
+int record_to_bmp(std::span<const std::uint8_t> record, unsigned number, const std::string& database_path);
