@@ -51,8 +51,8 @@ int list_bmp_files(std::vector<std::string>& names) {
     DIR* folder = opendir(".");
     if (folder == nullptr) return 1;
     while (const dirent* entry = readdir(folder)) {
-        struct stat about {};
         if (!has_bmp_suffix(entry->d_name)) continue;
+        struct stat about {};
         if (stat(entry->d_name, &about) == 0 && !S_ISREG(about.st_mode) && !S_ISDIR(about.st_mode)) continue;
         names.emplace_back(entry->d_name);
     }

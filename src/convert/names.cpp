@@ -124,7 +124,7 @@ std::string utf8_of(std::string_view name) {
     std::string text;
     for (const char byte : name) {
         const char32_t c = character_of(static_cast<unsigned char>(byte));
-        if (c == 0 || c < 0x80) {
+        if (c < 0x80) {
             text += c == 0 ? REPLACEMENT : byte;
         } else if (c < 0x800) {
             text += static_cast<char>(0xC0 | c >> 6);
