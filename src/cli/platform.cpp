@@ -12,17 +12,17 @@
 
 #ifdef _WIN32
 
-// The runtime's find-first/find-next; its "*.bmp" also matches short names
-// (x.bmpx has the short name X~1.BMP), so the suffix is checked again.
-int list_bmp_files(std::vector<std::string>& names) {
+// The runtime's find-first/find-next.
+int list_files(std::vector<std::string>& names, bool (*wanted)(std::string_view name)) {
     names.clear();
     _finddata_t entry{};
-    const intptr_t handle = _findfirst("*.bmp", &entry);
+    const intptr_t handle = _findfirst("*", &entry);
     if (handle == -1) return 0;
     do {
-        if (has_bmp_suffix(entry.name)) names.emplace_back(entry.name);
+        if (wanted(entry.name)) names.emplace_back(entry.name);
     } while (_findnext(handle, &entry) == 0);
     _findclose(handle);
+    sort_by_name(names);
     return 0;
 }
 
@@ -46,17 +46,18 @@ bool same_file(const std::string& a, const std::string& b) {
 
 // Entries that cannot be looked at (a dangling link) stay listed: opening
 // them fails at once.
-int list_bmp_files(std::vector<std::string>& names) {
+int list_files(std::vector<std::string>& names, bool (*wanted)(std::string_view name)) {
     names.clear();
     DIR* folder = opendir(".");
     if (folder == nullptr) return 1;
     while (const dirent* entry = readdir(folder)) {
-        if (!has_bmp_suffix(entry->d_name)) continue;
+        if (!wanted(entry->d_name)) continue;
         struct stat about {};
         if (stat(entry->d_name, &about) == 0 && !S_ISREG(about.st_mode) && !S_ISDIR(about.st_mode)) continue;
         names.emplace_back(entry->d_name);
     }
     closedir(folder);
+    sort_by_name(names);
     return 0;
 }
 

@@ -2,13 +2,14 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
-// The names of the current folder's entries that end in ".bmp" (any case),
-// in the order the platform lists them. FIFOs, sockets and devices are left
-// out: opening one could wait forever. Returns 1 when the folder cannot be
-// listed.
-int list_bmp_files(std::vector<std::string>& names);
+// The names of the current folder's entries that are wanted, sorted by name
+// (sort_by_name), the same on every platform. FIFOs, sockets and devices are
+// left out: opening one could wait forever. Returns 1 when the folder cannot
+// be listed.
+int list_files(std::vector<std::string>& names, bool (*wanted)(std::string_view name));
 
 // True when both paths name one existing file, however they are spelled
 // (letter case, "./", links).

@@ -1,5 +1,6 @@
 #include "cli/tavo.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 #include <utility>
@@ -7,6 +8,7 @@
 
 #include "cli/platform.h"
 #include "convert/bmp_to_record.h"
+#include "convert/names.h"
 #include "convert/record_to_bmp.h"
 #include "formats/pdb.h"
 
@@ -22,7 +24,7 @@ Options parse_arguments(int argc, const char* const* argv) {
             argument = argv[i];
         if (argument == "i") {
             options.import = true;
-        } else if (argument == "?") {
+        } else if (argument == "?" || std::string_view(argv[i]) == "-h" || std::string_view(argv[i]) == "--help") {
             options.usage = true;
             return options;
         } else {
@@ -57,6 +59,22 @@ void print_usage() {
     for (const char* line : LINES) std::printf("%s", line);
 }
 
+std::string default_database_path() {
+    std::vector<std::string> names;
+    list_files(names, [](std::string_view name) { return name_key(name) == name_key(DEFAULT_DATABASE_PATH); });
+    const bool exists = std::find(names.begin(), names.end(), DEFAULT_DATABASE_PATH) != names.end();
+    return exists || names.empty() ? DEFAULT_DATABASE_PATH : names.front();
+}
+
+// A picture the shell put last on "tavo i *.bmp" is not a database to replace.
+static bool is_bmp_file(const std::string& path) {
+    ByteStream stream;
+    std::uint8_t b = 0;
+    std::uint8_t m = 0;
+    return open_read(stream, path) == 0 && get_byte(stream, b) == 0 && get_byte(stream, m) == 0 && b == 'B' &&
+           m == 'M';
+}
+
 int export_images(const std::string& database_path) {
     ByteStream stream;
     if (open_read(stream, database_path) != 0) {
@@ -66,11 +84,13 @@ int export_images(const std::string& database_path) {
     std::printf("Reading database file %s\n", database_path.c_str());
     PdbDatabase database;
     int status = read_database(stream, database);
+    ExportedFiles files;
+    files.database_path = database_path;
     std::vector<std::uint8_t> record;
     // A read error ends the export; a damaged record is skipped.
     for (std::uint16_t index = 0; status == 0 && index < database.numRecords; ++index) {
         if (read_record(stream, database, index, MAX_RECORD_SIZE, record) == 0)
-            record_to_bmp(record, index + 1u, database_path);
+            record_to_bmp(record, index + 1u, files);
         if (stream.failed) status = 1;
     }
     free_database(database);
@@ -79,11 +99,15 @@ int export_images(const std::string& database_path) {
 }
 
 int import_images(const std::string& database_path) {
+    if (is_bmp_file(database_path)) {
+        std::printf("Error - %s is a BMP file, not a database\n", database_path.c_str());
+        return 1;
+    }
     ByteStream stream;
     if (open_write(stream, database_path) != 0) return 1;
     PdbDatabase database = new_database();
     std::vector<std::string> names;
-    list_bmp_files(names);
+    list_files(names, has_bmp_suffix);
     // The database refers to these; moving a record, into the vector or as
     // the vector grows, leaves its bytes where they are.
     std::vector<std::vector<std::uint8_t>> records;
@@ -110,8 +134,8 @@ int tavo_main(int argc, const char* const* argv) {
         print_usage();
         return 0;
     }
-    const int status =
-        options.import ? import_images(options.database_path) : export_images(options.database_path);
+    const std::string path = options.database_path ? *options.database_path : default_database_path();
+    const int status = options.import ? import_images(path) : export_images(path);
     if (status != 0) return 1;
     std::printf("Conversion complete\n");
     return 0;

@@ -2,6 +2,7 @@
 // modes. tavo_main is the whole program; main only calls it.
 #pragma once
 
+#include <optional>
 #include <string>
 
 inline constexpr char DEFAULT_DATABASE_PATH[] = "Umbralith_DB.PDB";
@@ -17,11 +18,15 @@ inline constexpr bool SLASH_BEGINS_PATHS = true;
 struct Options {
     bool import = false;
     bool usage = false;
-    std::string database_path = DEFAULT_DATABASE_PATH;
+    std::optional<std::string> database_path;  // none: the default database
 };
 
 // Reads the arguments after the program name into options.
 Options parse_arguments(int argc, const char* const* argv);
+
+// DEFAULT_DATABASE_PATH when it exists or no file matches it; otherwise the
+// first by name of the files that match it without regard to letter case.
+std::string default_database_path();
 
 void print_usage();
 
@@ -30,7 +35,8 @@ void print_usage();
 int export_images(const std::string& database_path);
 
 // Converts every BMP file of the current folder into a new database.
-// Returns 1 when the database file cannot be created or written.
+// Returns 1 when the database file cannot be created or written, or is a
+// BMP file.
 int import_images(const std::string& database_path);
 
 // Runs the tool; returns the exit status.

@@ -1,7 +1,7 @@
 #include "convert/names.h"
 
 #include <algorithm>
-#include <vector>
+#include <utility>
 
 namespace {
 
@@ -42,11 +42,10 @@ constexpr Composition COMPOSITIONS[] = {
 
 constexpr char REPLACEMENT = '_';
 
-char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 std::string upper(std::string_view text) {
     std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(), [](char c) { return upper(c); });
+    for (char& c : result)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return result;
 }
 
@@ -86,7 +85,7 @@ char composed(char32_t base, char32_t mark) {
 
 // The characters of UTF-8 text; false when the text is not valid UTF-8
 // (overlong forms, surrogates and values past U+10FFFF included).
-bool decode_utf8(std::string_view text, std::vector<char32_t>& characters) {
+bool decode_utf8(std::string_view text, std::u32string& characters) {
     static constexpr char32_t SMALLEST[] = {0, 0, 0x80, 0x800, 0x10000};
     for (std::size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
@@ -108,7 +107,7 @@ bool decode_utf8(std::string_view text, std::vector<char32_t>& characters) {
 // A UTF-8 file name in Windows-1252. A name that is not UTF-8 is kept byte
 // for byte: such names are mostly Latin-1 already.
 std::string windows_1252_of_file_name(std::string_view file_name) {
-    std::vector<char32_t> characters;
+    std::u32string characters;
     if (!decode_utf8(file_name, characters)) return std::string(file_name);
     std::string name;
     for (std::size_t i = 0; i < characters.size(); ++i) {
@@ -117,6 +116,13 @@ std::string windows_1252_of_file_name(std::string_view file_name) {
         if (both != '\0') ++i;  // the mark is taken
     }
     return name;
+}
+
+// The upper case of a letter Windows-1252 holds in both cases.
+char32_t upper_letter(char32_t c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
+    if (c == 0x0153 || c == 0x0161 || c == 0x017E) return c - 1;  // oe, s and z with caron
+    return c == 0xFF ? 0x0178 : c;                                 // y with diaeresis
 }
 
 // A Windows-1252 name in UTF-8; an undefined byte becomes REPLACEMENT.
@@ -146,11 +152,29 @@ std::string record_name_of(std::string_view file_name) {
     return n >= 4 && name[n - 4] == '.' ? name.substr(0, n - 4) : name;
 }
 
-std::string output_file_name(std::string_view record_name) {
+std::string output_file_name(std::string_view record_name, unsigned copy) {
     std::string name(record_name);
     std::replace_if(name.begin(), name.end(), is_forbidden, REPLACEMENT);
     if (is_device_name(name)) name.insert(name.begin(), REPLACEMENT);
+    if (copy > 1) name += " (" + std::to_string(copy) + ")";
     return (UTF8_FILE_NAMES ? utf8_of(name) : name) + ".bmp";
 }
 
-bool has_bmp_suffix(std::string_view name) { return name.size() >= 4 && upper(name.substr(name.size() - 4)) == ".BMP"; }
+std::u32string name_key(std::string_view file_name) {
+    std::u32string key;
+    if (!UTF8_FILE_NAMES || !decode_utf8(file_name, key)) {
+        key.clear();
+        for (const char byte : file_name) key += character_of(static_cast<unsigned char>(byte));
+    }
+    for (char32_t& c : key) c = upper_letter(c);
+    return key;
+}
+
+void sort_by_name(std::vector<std::string>& names) {
+    std::vector<std::pair<std::u32string, std::string>> keyed;
+    for (std::string& name : names) keyed.emplace_back(name_key(name), std::move(name));
+    std::sort(keyed.begin(), keyed.end());
+    for (std::size_t i = 0; i < names.size(); ++i) names[i] = std::move(keyed[i].second);
+}
+
+bool has_bmp_suffix(std::string_view name) { return name_key(name).ends_with(U".BMP"); }

@@ -7,12 +7,25 @@
 #include "convert/names.h"
 #include "formats/image_record.h"
 
-int record_to_bmp(std::span<const std::uint8_t> record, unsigned number, const std::string& database_path) {
+// The first of the record's own file name, "NAME (2).bmp", "NAME (3).bmp"...
+// that this run has not written and that is not the database. Each name's
+// count goes on where it stopped, so a database of one name throughout costs
+// one try a record.
+static std::string claim_file_name(const std::string& record_name, ExportedFiles& files) {
+    unsigned& copy = files.copies_of_name[name_key(output_file_name(record_name))];
+    std::string file_name;
+    do {
+        file_name = output_file_name(record_name, ++copy);
+    } while (!files.written.insert(name_key(file_name)).second || same_file(file_name, files.database_path));
+    return file_name;
+}
+
+int record_to_bmp(std::span<const std::uint8_t> record, unsigned number, ExportedFiles& files) {
     ImageRecord image;
     if (unpack_image_record(record, number, image) != 0) return 1;
-    const std::string file_name = output_file_name(image.name);
+    const std::string file_name = claim_file_name(image.name, files);
     ByteStream stream;
-    if (same_file(file_name, database_path) || open_write(stream, file_name) != 0) {
+    if (open_write(stream, file_name) != 0) {
         std::printf("Cannot write file %s\n", file_name.c_str());
         return 1;
     }

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
+#include <set>
 #include <span>
 #include <string>
 
@@ -19,9 +21,17 @@ inline constexpr std::array<std::uint8_t, BMP_PALETTE_SIZE> GRAY_PALETTE = [] {
     return palette;
 }();
 
+// The files one export has written, so that no picture replaces another.
+struct ExportedFiles {
+    std::string database_path;                          // never written over
+    std::set<std::u32string> written;                   // name_key of each file name
+    std::map<std::u32string, unsigned> copies_of_name;  // copies tried, by name_key of a record's own file name
+};
+
 // Writes one record as a BMP file in the current folder, 2 * row_bytes
 // pixels wide, and prints what it did. number is the record's position in
-// the database (from 1), for messages about a damaged record. The database
-// file itself is never overwritten: a record named after it cannot be
-// written. Returns 0 when the file was written.
-int record_to_bmp(std::span<const std::uint8_t> record, unsigned number, const std::string& database_path);
+// the database (from 1), for messages about a damaged record. A record whose
+// file name this run has written already (in any letter case), or that
+// names the database, is written as "NAME (2).bmp", "NAME (3).bmp" and so
+// on. Returns 0 when the file was written.
+int record_to_bmp(std::span<const std::uint8_t> record, unsigned number, ExportedFiles& files);
