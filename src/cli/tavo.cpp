@@ -6,7 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "cli/platform.h"
 #include "convert/bmp_to_record.h"
 #include "convert/names.h"
 #include "convert/record_to_bmp.h"
@@ -59,7 +58,17 @@ void print_usage() {
     for (const char* line : LINES) std::printf("%s", line);
 }
 
-std::string default_database_path() {
+// The current folder's entries whose names are wanted, sorted by name.
+static int list_files(std::vector<std::string>& names, bool (*wanted)(std::string_view name)) {
+    const int status = list_folder(names);
+    std::erase_if(names, [wanted](const std::string& name) { return !wanted(name); });
+    sort_by_name(names);
+    return status;
+}
+
+// DEFAULT_DATABASE_PATH when it exists or nothing matches it, otherwise the
+// first by name of the files that match it in another letter case.
+static std::string default_database_path() {
     std::vector<std::string> names;
     list_files(names, [](std::string_view name) { return name_key(name) == name_key(DEFAULT_DATABASE_PATH); });
     const bool exists = std::find(names.begin(), names.end(), DEFAULT_DATABASE_PATH) != names.end();
@@ -69,63 +78,58 @@ std::string default_database_path() {
 // A picture the shell put last on "tavo i *.bmp" is not a database to replace.
 static bool is_bmp_file(const std::string& path) {
     ByteStream stream;
-    std::uint8_t b = 0;
-    std::uint8_t m = 0;
-    return open_read(stream, path) == 0 && get_byte(stream, b) == 0 && get_byte(stream, m) == 0 && b == 'B' &&
-           m == 'M';
+    std::array<std::uint8_t, 2> bm{};
+    return open_read(stream, path) == 0 && read_bytes(stream, 2, bm.data()) == 0 && bm[0] == 'B' && bm[1] == 'M';
 }
 
 int export_images(const std::string& database_path) {
+    const std::string path = shown(database_path);
     ByteStream stream;
-    if (open_read(stream, database_path) != 0) {
-        std::printf("Error while opening %s\n", database_path.c_str());
-        return 1;
-    }
-    std::printf("Reading database file %s\n", database_path.c_str());
+    if (open_read(stream, database_path) != 0) return fail("Error while opening %s\n", path.c_str());
+    std::printf("Reading database file %s\n", path.c_str());
     PdbDatabase database;
     int status = read_database(stream, database);
-    ExportedFiles files;
-    files.database_path = database_path;
+    ExportedFiles files{database_path, {}, {}};
+    int unwritten = 0;
     std::vector<std::uint8_t> record;
     // A read error ends the export; a damaged record is skipped.
     for (std::uint16_t index = 0; status == 0 && index < database.numRecords; ++index) {
         if (read_record(stream, database, index, MAX_RECORD_SIZE, record) == 0)
-            record_to_bmp(record, index + 1u, files);
+            unwritten |= record_to_bmp(record, index + 1u, files);
         if (stream.failed) status = 1;
     }
     free_database(database);
     close_stream(stream);
-    return status;
+    return status | unwritten;
 }
 
 int import_images(const std::string& database_path) {
-    if (is_bmp_file(database_path)) {
-        std::printf("Error - %s is a BMP file, not a database\n", database_path.c_str());
-        return 1;
-    }
+    const std::string path = shown(database_path);
+    if (is_bmp_file(database_path)) return fail("Error - %s is a BMP file, not a database\n", path.c_str());
+    // The database is written where a link to it points, beside the old one.
     ByteStream stream;
-    if (open_write(stream, database_path) != 0) return 1;
-    PdbDatabase database = new_database();
+    if (open_write(stream, resolve_links(database_path), true) != 0) return 1;
     std::vector<std::string> names;
-    list_files(names, has_bmp_suffix);
-    // The database refers to these; moving a record, into the vector or as
-    // the vector grows, leaves its bytes where they are.
+    if (list_files(names, has_bmp_suffix) != 0) {
+        stream.failed = true;  // the old database stays
+        close_stream(stream);
+        return fail("Error while listing folder %s\n", shown(resolve_links(".")).c_str());
+    }
+    PdbDatabase database = new_database();
+    // The database refers to these; moving a vector leaves its bytes in place.
     std::vector<std::vector<std::uint8_t>> records;
+    int unread = 0;
     for (const std::string& name : names) {
         std::vector<std::uint8_t> record;
-        if (bmp_to_record(name, record) != 0 || add_record(database, record) != 0) continue;
+        unread |= bmp_to_record(name, record);
+        if (record.empty() || add_record(database, record) != 0) continue;
         records.push_back(std::move(record));
         std::printf("OK\n");
     }
-    std::printf("Writing database file %s\n", database_path.c_str());
-    const int written = write_database(stream, database);
-    const int closed = close_stream(stream);
+    std::printf("Writing database file %s\n", path.c_str());
+    const int unwritten = write_database(stream, database) | close_stream(stream);
     free_database(database);
-    if (written != 0 || closed != 0) {
-        std::printf("Error while writing %s\n", database_path.c_str());
-        return 1;
-    }
-    return 0;
+    return unwritten != 0 ? fail("Error while writing %s\n", path.c_str()) : unread;
 }
 
 int tavo_main(int argc, const char* const* argv) {
@@ -135,8 +139,7 @@ int tavo_main(int argc, const char* const* argv) {
         return 0;
     }
     const std::string path = options.database_path ? *options.database_path : default_database_path();
-    const int status = options.import ? import_images(path) : export_images(path);
-    if (status != 0) return 1;
+    if ((options.import ? import_images(path) : export_images(path)) != 0) return 1;
     std::printf("Conversion complete\n");
     return 0;
 }

@@ -5,15 +5,13 @@
 #include <optional>
 #include <string>
 
+#include "formats/file_system.h"
+
 inline constexpr char DEFAULT_DATABASE_PATH[] = "Umbralith_DB.PDB";
 
 // On Windows every argument may carry a '/' before an option; elsewhere '/'
 // also begins an absolute path.
-#ifdef _WIN32
-inline constexpr bool SLASH_BEGINS_PATHS = false;
-#else
-inline constexpr bool SLASH_BEGINS_PATHS = true;
-#endif
+inline constexpr bool SLASH_BEGINS_PATHS = !ON_WINDOWS;
 
 struct Options {
     bool import = false;
@@ -24,19 +22,15 @@ struct Options {
 // Reads the arguments after the program name into options.
 Options parse_arguments(int argc, const char* const* argv);
 
-// DEFAULT_DATABASE_PATH when it exists or no file matches it; otherwise the
-// first by name of the files that match it without regard to letter case.
-std::string default_database_path();
-
 void print_usage();
 
 // Writes every picture of the database as a BMP file in the current folder.
-// Returns 1 when the database cannot be opened or read.
+// Returns 1 when the database cannot be read or a picture cannot be written.
 int export_images(const std::string& database_path);
 
-// Converts every BMP file of the current folder into a new database.
-// Returns 1 when the database file cannot be created or written, or is a
-// BMP file.
+// Converts every BMP file of the current folder into a new database that
+// replaces the old one once complete. Returns 1 when the database is a BMP
+// file or cannot be written, or a file or the folder cannot be read.
 int import_images(const std::string& database_path);
 
 // Runs the tool; returns the exit status.

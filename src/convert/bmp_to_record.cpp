@@ -39,12 +39,11 @@ std::array<GrayLevel, 16> rank_palette(std::span<const std::uint8_t, BMP_PALETTE
 }
 
 int bmp_to_record(const std::string& file_name, std::vector<std::uint8_t>& record) {
-    std::printf("%s .. ", file_name.c_str());
+    std::printf("%s .. ", shown(file_name).c_str());
     ByteStream stream;
-    if (open_read(stream, file_name) != 0) return 1;
-    const int status = convert_bmp(stream, record_name_of(file_name), record);
-    close_stream(stream);
-    return status;
+    if (open_read(stream, file_name) != 0) return fail("Error while opening %s\n", shown(file_name).c_str());
+    convert_bmp(stream, record_name_of(file_name), record);
+    return close_stream(stream);  // 1 after a read error
 }
 
 int convert_bmp(ByteStream& stream, std::string_view record_name, std::vector<std::uint8_t>& record) {

@@ -28,10 +28,10 @@ std::array<GrayLevel, 16> rank_palette(std::span<const std::uint8_t, BMP_PALETTE
                                        unsigned entries = 16);
 
 // Converts one file: prints "<name> .. " and, when the file is skipped, the
-// reason. Returns 0 with the record in `record` (the caller's), or 1; the
-// caller completes the line of a converted file.
+// reason; the caller completes the line of a converted file. Returns 0 with
+// the record in `record` (the caller's), left empty when the file is skipped
+// for what it holds, or 1 when the file cannot be opened or read.
 int bmp_to_record(const std::string& file_name, std::vector<std::uint8_t>& record);
 
-// The conversion itself, on an open stream: reads the picture, ranks its
-// palette and packs the record; prints why it failed.
+// The conversion itself on an open stream; prints why it failed.
 int convert_bmp(ByteStream& stream, std::string_view record_name, std::vector<std::uint8_t>& record);

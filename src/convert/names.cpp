@@ -3,16 +3,14 @@
 #include <algorithm>
 #include <utility>
 
+#include "formats/file_system.h"
+
 namespace {
 
 // Windows hands file names to the program in the PC's ANSI code page, which
 // on a Western PC is the handheld's own character set. Elsewhere file names
 // and the console are UTF-8, and names cross between the two.
-#ifdef _WIN32
-constexpr bool UTF8_FILE_NAMES = false;
-#else
-constexpr bool UTF8_FILE_NAMES = true;
-#endif
+constexpr bool UTF8_FILE_NAMES = !ON_WINDOWS;
 
 // The characters of Windows-1252's bytes 0x80-0x9F; 0 where it leaves the
 // byte undefined. Below and above them the bytes are Latin-1.
@@ -42,26 +40,21 @@ constexpr Composition COMPOSITIONS[] = {
 
 constexpr char REPLACEMENT = '_';
 
-std::string upper(std::string_view text) {
-    std::string result(text);
-    for (char& c : result)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return result;
-}
+bool is_control(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
 bool is_forbidden(char c) {
-    return static_cast<unsigned char>(c) < 0x20 || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos;
+    return is_control(static_cast<unsigned char>(c)) || std::string_view("/\\:*?\"<>|").find(c) != std::string::npos;
 }
 
 // Windows opens a device for these names, whatever extension follows. The
 // digits include Windows-1252's superscripts one, two and three.
 bool is_device_name(std::string_view name) {
-    std::string stem = upper(name.substr(0, name.find('.')));
-    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" || stem == "CONOUT$")
+    std::u32string stem = name_key(name.substr(0, name.find('.')));
+    while (stem.ends_with(U' ')) stem.pop_back();
+    if (stem == U"CON" || stem == U"PRN" || stem == U"AUX" || stem == U"NUL" || stem == U"CONIN$" || stem == U"CONOUT$")
         return true;
-    return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
-           std::string_view("0123456789\xB9\xB2\xB3").find(stem[3]) != std::string_view::npos;
+    return stem.size() == 4 && (stem.starts_with(U"COM") || stem.starts_with(U"LPT")) &&
+           std::u32string_view(U"0123456789\u00B9\u00B2\u00B3").find(stem[3]) != std::u32string_view::npos;
 }
 
 // The character of a Windows-1252 byte; 0 for the five undefined bytes.
@@ -175,6 +168,17 @@ void sort_by_name(std::vector<std::string>& names) {
     for (std::string& name : names) keyed.emplace_back(name_key(name), std::move(name));
     std::sort(keyed.begin(), keyed.end());
     for (std::size_t i = 0; i < names.size(); ++i) names[i] = std::move(keyed[i].second);
+}
+
+std::string shown(std::string_view name) {
+    std::string text;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        const bool c1 = UTF8_FILE_NAMES && c == 0xC2 && i + 1 < name.size() && (name[i + 1] & 0xE0) == 0x80;
+        text += is_control(c) || c1 ? '?' : name[i];
+        i += c1 ? 1 : 0;
+    }
+    return text;
 }
 
 bool has_bmp_suffix(std::string_view name) { return name_key(name).ends_with(U".BMP"); }

@@ -3,14 +3,13 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/platform.h"
+#include "formats/file_system.h"
 #include "convert/names.h"
 #include "formats/image_record.h"
 
-// The first of the record's own file name, "NAME (2).bmp", "NAME (3).bmp"...
-// that this run has not written and that is not the database. Each name's
-// count goes on where it stopped, so a database of one name throughout costs
-// one try a record.
+// The first of NAME.bmp, "NAME (2).bmp"... that this run has not written and
+// that is not the database. A name's count goes on where it stopped, so a
+// database of one name throughout costs one try a record.
 static std::string claim_file_name(const std::string& record_name, ExportedFiles& files) {
     unsigned& copy = files.copies_of_name[name_key(output_file_name(record_name))];
     std::string file_name;
@@ -22,18 +21,12 @@ static std::string claim_file_name(const std::string& record_name, ExportedFiles
 
 int record_to_bmp(std::span<const std::uint8_t> record, unsigned number, ExportedFiles& files) {
     ImageRecord image;
-    if (unpack_image_record(record, number, image) != 0) return 1;
+    if (unpack_image_record(record, number, image) != 0) return 0;
     const std::string file_name = claim_file_name(image.name, files);
     ByteStream stream;
-    if (open_write(stream, file_name) != 0) {
-        std::printf("Cannot write file %s\n", file_name.c_str());
-        return 1;
-    }
+    if (open_write(stream, file_name) != 0) return fail("Cannot write file %s\n", file_name.c_str());
     std::printf("Writing file %s\n", file_name.c_str());
     write_bmp(stream, 2 * image.row_bytes, image.height, GRAY_PALETTE, image.levels);
-    if (close_stream(stream) != 0) {
-        std::printf("Cannot write file %s\n", file_name.c_str());
-        return 1;
-    }
+    if (close_stream(stream) != 0) return fail("Cannot write file %s\n", file_name.c_str());
     return 0;
 }

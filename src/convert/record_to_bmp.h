@@ -14,10 +14,8 @@
 // Entry i is gray 255 - 17 * i: level 0 shows white, level 15 black.
 inline constexpr std::array<std::uint8_t, BMP_PALETTE_SIZE> GRAY_PALETTE = [] {
     std::array<std::uint8_t, BMP_PALETTE_SIZE> palette{};
-    for (std::size_t i = 0; i < 16; ++i) {
-        const auto gray = static_cast<std::uint8_t>(255 - 17 * i);
-        palette[4 * i] = palette[4 * i + 1] = palette[4 * i + 2] = gray;
-    }
+    for (std::size_t i = 0; i < 16; ++i)
+        palette[4 * i] = palette[4 * i + 1] = palette[4 * i + 2] = static_cast<std::uint8_t>(255 - 17 * i);
     return palette;
 }();
 
@@ -29,9 +27,9 @@ struct ExportedFiles {
 };
 
 // Writes one record as a BMP file in the current folder, 2 * row_bytes
-// pixels wide, and prints what it did. number is the record's position in
-// the database (from 1), for messages about a damaged record. A record whose
-// file name this run has written already (in any letter case), or that
-// names the database, is written as "NAME (2).bmp", "NAME (3).bmp" and so
-// on. Returns 0 when the file was written.
+// pixels wide, and prints what it did; a damaged record is reported by its
+// number (from 1) and skipped. A record whose file name this run has written
+// (in any letter case), or that names the database, is written as
+// "NAME (2).bmp", "NAME (3).bmp" and so on. Returns 1 when the file cannot
+// be written, which leaves an older file of its name whole.
 int record_to_bmp(std::span<const std::uint8_t> record, unsigned number, ExportedFiles& files);

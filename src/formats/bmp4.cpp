@@ -48,29 +48,17 @@ struct BmpLayout {
 // Checks the header's fields in order and prints the first fault found.
 int check_bmp_header(const BmpHeader& h, const BmpLimits& limits, BmpLayout& layout) {
     const bool core = h.info_size == CORE_HEADER_SIZE;
-    if (h.bit_count != 4) {
-        std::printf("Error - only 16 color bitmaps can be imported !\n");
-        return 1;
-    }
-    if (h.compression != 0) {
-        std::printf("Error - compressed bitmaps not supported\n");
-        return 1;
-    }
-    if (!core && h.info_size < INFO_HEADER_SIZE) {
-        std::printf("Error - BMP info header of %" PRIu32 " bytes is not supported\n", h.info_size);
-        return 1;
-    }
+    if (h.bit_count != 4) return fail("Error - only 16 color bitmaps can be imported !\n");
+    if (h.compression != 0) return fail("Error - compressed bitmaps not supported\n");
+    if (!core && h.info_size < INFO_HEADER_SIZE)
+        return fail("Error - BMP info header of %" PRIu32 " bytes is not supported\n", h.info_size);
     layout.width = h.width;
     layout.top_down = h.height < 0;
     layout.rows = layout.top_down ? -std::int64_t{h.height} : h.height;
-    if (layout.width <= 0 || layout.rows == 0) {
-        std::printf("Error - bitmap size %" PRId64 "x%" PRId64 " has no pixels\n", layout.width, layout.rows);
-        return 1;
-    }
-    if (layout.width > limits.max_width || layout.rows > limits.max_height) {
-        std::printf("Error - maximum bitmap size is %" PRId32 "x%" PRId32 ".\n", limits.max_width, limits.max_height);
-        return 1;
-    }
+    if (layout.width <= 0 || layout.rows == 0)
+        return fail("Error - bitmap size %" PRId64 "x%" PRId64 " has no pixels\n", layout.width, layout.rows);
+    if (layout.width > limits.max_width || layout.rows > limits.max_height)
+        return fail("Error - maximum bitmap size is %" PRId32 "x%" PRId32 ".\n", limits.max_width, limits.max_height);
     layout.palette_start = std::uint64_t{FILE_HEADER_SIZE} + h.info_size;
     if (core) {
         // A core palette has no count of its own; a pixel offset inside a
@@ -153,25 +141,16 @@ int read_bmp(ByteStream& stream, const BmpLimits& limits, Bmp4Image& image) {
     image = Bmp4Image{};
     BmpHeader header;
     BmpLayout layout;
-    if (read_bmp_header(stream, header) != 0) {
-        std::printf("Error while reading BMP header\n");
-        return 1;
-    }
+    if (read_bmp_header(stream, header) != 0) return fail("Error while reading BMP header\n");
     if (check_bmp_header(header, limits, layout) != 0) return 1;
     // The rest of the file in its own order: header, palette, gap, rows.
     const bool core = header.info_size == CORE_HEADER_SIZE;
-    if (skip_to(stream, core ? CORE_FIELDS_END : INFO_FIELDS_END, layout.palette_start) != 0) {
-        std::printf("Error - BMP info header of %" PRIu32 " bytes runs past the end of the file\n", header.info_size);
-        return 1;
-    }
-    if (read_palette(stream, layout, image) != 0) {
-        std::printf("Error - BMP file ends before its palette\n");
-        return 1;
-    }
+    if (skip_to(stream, core ? CORE_FIELDS_END : INFO_FIELDS_END, layout.palette_start) != 0)
+        return fail("Error - BMP info header of %" PRIu32 " bytes runs past the end of the file\n", header.info_size);
+    if (read_palette(stream, layout, image) != 0) return fail("Error - BMP file ends before its palette\n");
     if (skip_to(stream, layout.palette_end, layout.pixel_start) != 0 || read_pixels(stream, layout, image) != 0) {
-        std::printf("Error - BMP file ends before its last pixel row\n");
         image = Bmp4Image{};
-        return 1;
+        return fail("Error - BMP file ends before its last pixel row\n");
     }
     image.width = static_cast<std::int32_t>(layout.width);
     image.height = static_cast<std::int32_t>(layout.rows);
@@ -185,20 +164,15 @@ int write_bmp(ByteStream& stream, std::int32_t width, std::int32_t height,
     if (pixels.size() < w * h) return 1;
     put_byte(stream, 'B');
     put_byte(stream, 'M');
-    write_u32_le(stream, static_cast<std::uint32_t>(WRITTEN_PIXEL_OFFSET + padded_row_bytes(w) * h));
-    write_u32_le(stream, 0);  // bfReserved1, bfReserved2
-    write_u32_le(stream, WRITTEN_PIXEL_OFFSET);
-    write_u32_le(stream, INFO_HEADER_SIZE);
-    write_u32_le(stream, static_cast<std::uint32_t>(width));
-    write_u32_le(stream, static_cast<std::uint32_t>(height));
+    const auto file_size = static_cast<std::uint32_t>(WRITTEN_PIXEL_OFFSET + padded_row_bytes(w) * h);
+    // bfSize, bfReserved1 and 2, bfOffBits, biSize, biWidth, biHeight
+    for (const std::uint32_t field : {file_size, 0u, WRITTEN_PIXEL_OFFSET, INFO_HEADER_SIZE,
+                                      static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)})
+        write_u32_le(stream, field);
     write_u16_le(stream, 1);  // planes
     write_u16_le(stream, 4);  // bits per pixel
-    write_u32_le(stream, 0);  // no compression
-    write_u32_le(stream, 0);  // biSizeImage
-    write_u32_le(stream, PIXELS_PER_METRE);
-    write_u32_le(stream, PIXELS_PER_METRE);
-    write_u32_le(stream, 0);  // biClrUsed
-    write_u32_le(stream, 0);  // biClrImportant
+    // biCompression (none), biSizeImage, biX/YPelsPerMeter, biClrUsed, biClrImportant
+    for (const std::uint32_t field : {0u, 0u, PIXELS_PER_METRE, PIXELS_PER_METRE, 0u, 0u}) write_u32_le(stream, field);
     for (const std::uint8_t b : palette) put_byte(stream, b);
     for (std::size_t i = h; i-- > 0;) {  // bottom row first
         const std::uint8_t* row = pixels.data() + i * w;

@@ -49,8 +49,7 @@ struct Bmp4Image {
     std::vector<std::uint8_t> pixels;                      // width * height indices 0..15, row 0 on top
 };
 
-// The largest picture read_bmp accepts; larger ones are refused from the
-// header alone.
+// The largest picture read_bmp accepts; larger ones are refused from the header.
 struct BmpLimits {
     std::int32_t max_width = 0;
     std::int32_t max_height = 0;
@@ -67,8 +66,7 @@ struct BmpHeader {
     std::uint32_t colours_used = 0;
 };
 
-// Reads "BM", failing at the first wrong byte, and the header fields.
-// Returns 1 when the signature is wrong or the file ends first.
+// Reads "BM", failing at the first wrong byte or the end of the file, and the header fields.
 int read_bmp_header(ByteStream& stream, BmpHeader& header);
 
 // Reads a whole 4-bit uncompressed file into image, which the caller owns.

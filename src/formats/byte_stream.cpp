@@ -1,16 +1,16 @@
 #include "formats/byte_stream.h"
 
 #include <algorithm>
+#include <cstdarg>
 
 #ifdef _WIN32
 #define fseeko _fseeki64  // 64-bit offsets on Windows too
 #endif
 
-static int open_file(ByteStream& stream, const std::string& path, bool writing) {
-    stream = ByteStream{};
-    stream.file.reset(std::fopen(path.c_str(), writing ? "wb" : "rb"));
-    if (!stream.file) return 1;
-    std::setvbuf(stream.file.get(), nullptr, _IONBF, 0);  // the stream's buffer is the only one
+static int start_file(ByteStream& stream, std::FILE* file, bool writing) {
+    if (file == nullptr) return 1;
+    stream.file.reset(file);
+    std::setvbuf(file, nullptr, _IONBF, 0);  // the stream's buffer is the only one
     stream.buffer.resize(64 * 1024);
     stream.next = stream.buffer.data();
     stream.end = writing ? stream.next + stream.buffer.size() : stream.next;
@@ -18,8 +18,16 @@ static int open_file(ByteStream& stream, const std::string& path, bool writing) 
     return 0;
 }
 
-int open_read(ByteStream& stream, const std::string& path) { return open_file(stream, path, false); }
-int open_write(ByteStream& stream, const std::string& path) { return open_file(stream, path, true); }
+int open_read(ByteStream& stream, const std::string& path) {
+    stream = ByteStream{};
+    return start_file(stream, open_regular_file(path), false);
+}
+
+int open_write(ByteStream& stream, const std::string& path, bool sync) {
+    stream = ByteStream{};
+    stream.sync = sync;
+    return start_file(stream, create_replacement(path, stream.replacement), true);
+}
 
 void open_memory(ByteStream& stream, std::span<const std::uint8_t> bytes) {
     stream = ByteStream{};
@@ -66,7 +74,15 @@ int seek_to(ByteStream& stream, std::uint64_t offset) {
 
 int close_stream(ByteStream& stream) {
     if (!stream.file) return 0;
-    if (stream.writing) flush_stream(stream);
-    const bool closed = std::fclose(stream.file.release()) == 0;
-    return stream.failed || !closed ? 1 : 0;
+    if (!stream.writing) return std::fclose(stream.file.release()) != 0 || stream.failed ? 1 : 0;
+    if (!stream.failed) flush_stream(stream);
+    return replace_file(stream.file.release(), stream.replacement, !stream.failed, stream.sync);
+}
+
+int fail(const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
+    return 1;
 }

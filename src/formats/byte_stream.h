@@ -1,7 +1,8 @@
 // Buffered byte streams: every byte the tool reads or writes goes through
 // get_byte or put_byte on the stream's own buffer, which reaches the file only
-// when it runs empty or full. A stream over memory (tests, fuzzing) reads a copy
-// of its bytes, or writes into buffer[0, next). Whoever opens one closes it.
+// when it runs empty or full. A written file replaces its path only once
+// complete. A stream over memory (tests, fuzzing) reads a copy of its bytes,
+// or writes into buffer[0, next). Whoever opens one closes it.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "formats/file_system.h"
 
 struct FileCloser { void operator()(std::FILE* file) const { std::fclose(file); } };
 
@@ -21,12 +24,16 @@ struct ByteStream {
     std::uint64_t start = 0;           // reading: the file offset of buffer[0]
     bool writing = false;
     bool failed = false;               // a read, seek or write of the file failed
+    Replacement replacement;           // writing: the new file and the path it replaces
+    bool sync = false;                 // writing: synced to disk before it replaces the path
 };
 
-int open_read(ByteStream& stream, const std::string& path);   // 1 when it cannot be opened
-int open_write(ByteStream& stream, const std::string& path);  // creates or truncates; 1 on failure
+int open_read(ByteStream& stream, const std::string& path);  // 1 unless a regular file opens
+int open_write(ByteStream& stream, const std::string& path, bool sync = false);  // see create_replacement
 void open_memory(ByteStream& stream, std::span<const std::uint8_t> bytes = {});
-int close_stream(ByteStream& stream);  // flushes; 1 when any read or write failed
+// Flushes and puts a written file in place; 1 when any read or write failed,
+// and then a written file replaces nothing (set failed to drop one).
+int close_stream(ByteStream& stream);
 
 int refill_stream(ByteStream& stream);  // 1 at the end of the input or on a read error
 void flush_stream(ByteStream& stream);
@@ -47,3 +54,9 @@ inline void put_byte(ByteStream& stream, std::uint8_t byte) {
 
 // Moves a read stream; as with files, a seek past the end leaves nothing to read.
 int seek_to(ByteStream& stream, std::uint64_t offset);
+
+// Prints a message (printf-style) and returns 1: a failing step reports its own fault.
+#if defined(__GNUC__) && !defined(__MINGW32__)  // MinGW's printf archetype lacks %zu
+__attribute__((format(printf, 1, 2)))
+#endif
+int fail(const char* format, ...);

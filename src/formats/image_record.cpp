@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "formats/byte_stream.h"
+
 int pack_image_record(std::string_view name, int width, int height, std::span<const std::uint8_t> pixels,
                       const LevelTable& level_of, std::vector<std::uint8_t>& record) {
     record.clear();
@@ -27,22 +29,15 @@ int pack_image_record(std::string_view name, int width, int height, std::span<co
 
 int unpack_image_record(std::span<const std::uint8_t> record, unsigned number, ImageRecord& image) {
     image = ImageRecord{};
-    if (record.size() < RECORD_HEADER_SIZE) {
-        std::printf("Error - record %u is shorter than a picture header (%zu of %zu bytes)\n", number, record.size(),
+    if (record.size() < RECORD_HEADER_SIZE)
+        return fail("Error - record %u is shorter than a picture header (%zu of %zu bytes)\n", number, record.size(),
                     RECORD_HEADER_SIZE);
-        return 1;
-    }
     const std::size_t columns = record[0];
     const std::size_t h = record[1];
     const std::size_t w = 2 * columns;
-    if (w == 0 || h == 0) {
-        std::printf("Error - record %u holds a %zux%zu picture, which has no pixels\n", number, w, h);
-        return 1;
-    }
-    if (record.size() - RECORD_HEADER_SIZE < columns * h) {
-        std::printf("Error - record %u is shorter than its %zux%zu picture\n", number, w, h);
-        return 1;
-    }
+    if (w == 0 || h == 0) return fail("Error - record %u holds a %zux%zu picture, which has no pixels\n", number, w, h);
+    if (record.size() - RECORD_HEADER_SIZE < columns * h)
+        return fail("Error - record %u is shorter than its %zux%zu picture\n", number, w, h);
     const auto name_field = record.subspan(2, RECORD_NAME_MAX);
     image.name.assign(name_field.begin(), std::find(name_field.begin(), name_field.end(), 0));
     image.row_bytes = record[0];

@@ -42,10 +42,9 @@ struct ImageRecord {
 using LevelTable = std::array<GrayLevel, 16>;
 
 // Packs a width x height picture (pixels row-major, row 0 on top, each pixel
-// stored as level_of[pixel]) into record, which the caller owns. Returns 1,
-// leaving record empty, when the picture does not fit the layout (no pixels,
-// more than 255 row bytes or rows) or pixels holds fewer than width * height
-// values.
+// stored as level_of[pixel]) into record, the caller's. Returns 1, record
+// empty, when the layout cannot hold it (no pixels, over 255 row bytes or
+// rows) or pixels holds fewer than width * height values.
 int pack_image_record(std::string_view name, int width, int height, std::span<const std::uint8_t> pixels,
                       const LevelTable& level_of, std::vector<std::uint8_t>& record);
 

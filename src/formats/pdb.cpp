@@ -54,10 +54,7 @@ std::array<std::uint32_t*, 10> header_words(PdbDatabase& d) {
             &d.sortInfoID,   &d.type,             &d.creator,        &d.uniqueIDSeed,       &d.nextRecordListID};
 }
 
-int cannot_read() {
-    std::printf("Error - the database file cannot be read\n");
-    return 1;
-}
+int cannot_read() { return fail("Error - the database file cannot be read\n"); }
 
 }  // namespace
 
@@ -71,10 +68,8 @@ PdbDatabase new_database() {
 }
 
 int add_record(PdbDatabase& database, std::span<const std::uint8_t> data) {
-    if (database.records.size() >= MAX_RECORDS) {
-        std::printf("Error - the database is full, it holds at most %zu pictures\n", MAX_RECORDS);
-        return 1;
-    }
+    if (database.records.size() >= MAX_RECORDS)
+        return fail("Error - the database is full, it holds at most %zu pictures\n", MAX_RECORDS);
     database.records.push_back({.data = data.first(static_cast<std::uint16_t>(data.size()))});
     database.numRecords = static_cast<std::uint16_t>(database.records.size());
     return 0;
@@ -108,8 +103,7 @@ int read_database(ByteStream& stream, PdbDatabase& database) {
     for (std::uint32_t* word : header_words(database)) ok = ok && read_u32_be(stream, *word) == 0;
     if (!ok || read_u16_be(stream, database.numRecords) != 0) {
         if (stream.failed) return cannot_read();
-        std::printf("Error - the file is shorter than a database header (%zu bytes)\n", PDB_HEADER_SIZE);
-        return 1;
+        return fail("Error - the file is shorter than a database header (%zu bytes)\n", PDB_HEADER_SIZE);
     }
 
     // The table grows only as far as the file backs it.
@@ -118,9 +112,8 @@ int read_database(ByteStream& stream, PdbDatabase& database) {
         if (read_u32_be(stream, entry.localChunkID) != 0 || get_byte(stream, entry.attributes) != 0 ||
             read_bytes(stream, entry.uniqueID.size(), entry.uniqueID.data()) != 0) {
             if (stream.failed) return cannot_read();
-            std::printf("Error - the database file ends inside its list of %u records\n",
+            return fail("Error - the database file ends inside its list of %u records\n",
                         static_cast<unsigned>(database.numRecords));
-            return 1;
         }
         database.records.push_back(entry);
     }
@@ -135,26 +128,17 @@ int read_record(ByteStream& stream, const PdbDatabase& database, std::uint16_t i
     const bool last = number == database.records.size();
     const std::uint64_t start = database.records[index].localChunkID;
     const std::uint64_t end = last ? start + max_size : database.records[number].localChunkID;
-    if (end < start) {
-        std::printf("Error - record %u starts after the record that follows it\n", number);
-        return 1;
-    }
+    if (end < start) return fail("Error - record %u starts after the record that follows it\n", number);
     data.resize(static_cast<std::size_t>(std::min<std::uint64_t>(end - start, max_size)));
     seek_to(stream, start);  // a failed seek shows as a failed read
     std::size_t got = 0;
     while (got < data.size() && get_byte(stream, data[got]) == 0) ++got;
     const bool cut = got < data.size();
     data.resize(got);
-    if (stream.failed) {
-        data.clear();
-        return cannot_read();
-    }
-    if (cut && !last) {  // the last record runs to the end of the file, whatever it holds
-        std::printf("Error - record %u runs past the end of the database file\n", number);
-        data.clear();
-        return 1;
-    }
-    return 0;
+    // The last record runs to the end of the file, whatever it holds.
+    if (stream.failed || (cut && !last)) data.clear();
+    if (stream.failed) return cannot_read();
+    return cut && !last ? fail("Error - record %u runs past the end of the database file\n", number) : 0;
 }
 
 void free_database(PdbDatabase& database) {

@@ -66,21 +66,18 @@ int write_u32_be(ByteStream& stream, std::uint32_t value);
 PdbDatabase new_database();
 
 // Appends a record (attributes and uniqueID 0) whose bytes must outlive the
-// database; its size is taken modulo 65536. A full table (MAX_RECORDS) refuses
-// it with a printed message and returns 1.
+// database, its size taken modulo 65536; a full table refuses it (message, 1).
 int add_record(PdbDatabase& database, std::span<const std::uint8_t> data);
 
 // Writes the whole file, assigning every record's localChunkID.
 int write_database(ByteStream& stream, PdbDatabase& database);
 
-// Reads the header and the record list. A file that cannot be read or ends
-// inside them is refused with a printed message (returns 1).
+// Reads the header and the record list; refuses a file that ends inside them.
 int read_database(ByteStream& stream, PdbDatabase& database);
 
 // Reads record index into data (the caller's), at most max_size bytes of it.
 // A record before its predecessor or cut short by the end of the file is
-// reported by its number (from 1) and refused; so is a read error, which
-// leaves stream.failed set.
+// reported by its number (from 1) and refused, as is a read error (failed).
 int read_record(ByteStream& stream, const PdbDatabase& database, std::uint16_t index, std::size_t max_size,
                 std::vector<std::uint8_t>& data);
 
