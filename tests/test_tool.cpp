@@ -229,22 +229,25 @@ TEST_F(Tool, ImportConvertsWhatItCanAndReportsTheRest) {
     EXPECT_EQ(file("Umbralith_DB.PDB"), database_of({record}));
 }
 
-// Entries that cannot be opened as regular files complete their own line with
-// an error, are never waited on, and end the run with status 1; the rest is
-// imported. Names show no control character.
+// Entries that cannot be opened as regular files or read (/proc/self/mem
+// fails at offset 0) complete their own line with an error, are never waited
+// on, and end the run with status 1; the rest is imported. Names show no
+// control character.
 TEST_F(Tool, ImportTellsEveryFileItCannotOpen) {
     const std::string picture = under_wine ? "a" : "\x1B[2Ja";  // "clear the screen", in a name
     put(picture + ".bmp", bmp_of(2, 1, pattern(2, 1)));
     fs::create_directory(dir / "folder.bmp");
-    std::string expected = under_wine ? "a.bmp .. OK\n" : "?[2Ja.bmp .. OK\n";
     if (!under_wine) {  // Wine lists none of these
         fs::create_symlink("missing", dir / "dangling.bmp");
         mkfifo((dir / "fifo.bmp").c_str(), 0600);
-        expected += "dangling.bmp .. Error while opening dangling.bmp\nfifo.bmp .. Error while opening fifo.bmp\n";
+        fs::create_symlink("/dev/null", dir / "null.bmp");
+        fs::create_symlink("/proc/self/mem", dir / "eio.bmp");
     }
-    expected += "folder.bmp .. Error while opening folder.bmp\n";
-    if (!under_wine) fs::create_symlink("/dev/null", dir / "null.bmp");
-    if (!under_wine) expected += "null.bmp .. Error while opening null.bmp\n";
+    std::string expected = under_wine ? "a.bmp .. OK\n" : "?[2Ja.bmp .. OK\n";
+    for (const std::string name : {"dangling", "eio", "fifo", "folder", "null"})
+        if (!under_wine || name == "folder")
+            expected += name + ".bmp .. " +
+                        (name == "eio" ? "Error while reading BMP header\n" : "Error while opening " + name + ".bmp\n");
     const ToolRun run = tavo({"i", "x.pdb"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, expected + "Writing database file x.pdb\n");
@@ -335,7 +338,7 @@ TEST_F(Tool, DatabasesThatCannotBeReadOrWrittenFail) {
     put("short.pdb", short_list);
     put("tiny.pdb", Bytes(77, 0));
     fs::create_directory(dir / "folder.pdb");
-    const Bytes picture = bmp_of(2, 1, {1, 2});
+    const Bytes picture = {'B', 'M'};  // all a file needs to be taken for a picture
     put("b.bmp", picture);
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"tiny.pdb"}, "Reading database file tiny.pdb\nError - the file is shorter than a database header (78 bytes)\n"},
@@ -344,6 +347,7 @@ TEST_F(Tool, DatabasesThatCannotBeReadOrWrittenFail) {
         {{"missing.pdb"}, "Error while opening missing.pdb\n"},
         {{"i", "no/such/folder.pdb"}, ""},
         {{"i", "folder.pdb"}, ""},
+        {{"i", std::string(250, 'x') + ".pdb"}, ""},  // made, but no longer name beside it: removed again
         {{"i", "a.bmp", "b.bmp"}, "Error - b.bmp is a BMP file, not a database\n"},  // as "tavo i *.bmp" runs
     };
     for (const auto& [args, out] : cases) {
@@ -352,7 +356,12 @@ TEST_F(Tool, DatabasesThatCannotBeReadOrWrittenFail) {
         EXPECT_EQ(run.out, out);
     }
     EXPECT_EQ(file("b.bmp"), picture);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 4);
+    EXPECT_EQ(files(), (std::set<std::string>{"b.bmp", "folder.pdb", "short.pdb", "tiny.pdb"}));
+    if (under_wine) return;
+    fs::create_symlink("/proc/self/mem", dir / "eio.pdb");  // a read error
+    const ToolRun run = tavo({"eio.pdb"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "Reading database file eio.pdb\nError - the database file cannot be read\n");
 }
 
 // A disk that fills (a file size limit, its signal ignored) leaves no part of
@@ -427,7 +436,7 @@ TEST_F(Tool, DefaultDatabaseIsFoundInAnyLetterCase) {
     run = tavo({"i"});
     EXPECT_EQ(run.out, "x.bmp .. OK\nWriting database file UMBRALITH_DB.pdb\nConversion complete\n");
     EXPECT_EQ(file("UMBRALITH_DB.pdb"), database);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), under_wine ? 2 : 3);
+    EXPECT_EQ(files().size(), under_wine ? 2u : 3u);
 }
 
 TEST_F(Tool, DamagedRecordsAreSkippedToTheLastOf65535) {
