@@ -78,8 +78,7 @@ static std::string default_database_path() {
 // A picture the shell put last on "tavo i *.bmp" is not a database to replace.
 static bool is_bmp_file(const std::string& path) {
     ByteStream stream;
-    std::array<std::uint8_t, 2> bm{};
-    return open_read(stream, path) == 0 && read_bytes(stream, 2, bm.data()) == 0 && bm[0] == 'B' && bm[1] == 'M';
+    return open_read(stream, path) == 0 && read_bmp_signature(stream) == 0;
 }
 
 int export_images(const std::string& database_path) {

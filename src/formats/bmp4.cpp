@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <cstdio>
 
 namespace {
 
@@ -111,6 +110,11 @@ int read_pixels(ByteStream& stream, const BmpLayout& layout, Bmp4Image& image) {
 
 }  // namespace
 
+int read_bmp_signature(ByteStream& stream) {
+    std::uint8_t byte = 0;
+    return get_byte(stream, byte) != 0 || byte != 'B' || get_byte(stream, byte) != 0 || byte != 'M' ? 1 : 0;
+}
+
 int read_bmp_header(ByteStream& stream, BmpHeader& h) {
     std::array<std::uint8_t, FILE_HEADER_SIZE + INFO_HEADER_SIZE> b{};  // by file offset
     const auto read = [&](std::size_t from, std::size_t to) {
@@ -118,7 +122,7 @@ int read_bmp_header(ByteStream& stream, BmpHeader& h) {
             if (get_byte(stream, b[i]) != 0) return false;
         return true;
     };
-    if (!read(0, 1) || b[0] != 'B' || !read(1, 2) || b[1] != 'M' || !read(2, 18)) return 1;
+    if (read_bmp_signature(stream) != 0 || !read(2, 18)) return 1;
     h.pixel_offset = u32_at(b, 10);
     h.info_size = u32_at(b, 14);
     if (h.info_size == CORE_HEADER_SIZE) {  // 16-bit sizes

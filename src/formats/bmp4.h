@@ -66,7 +66,10 @@ struct BmpHeader {
     std::uint32_t colours_used = 0;
 };
 
-// Reads "BM", failing at the first wrong byte or the end of the file, and the header fields.
+// Reads "BM", failing at the first wrong byte or the end of the file.
+int read_bmp_signature(ByteStream& stream);
+
+// Reads the signature and the header fields.
 int read_bmp_header(ByteStream& stream, BmpHeader& header);
 
 // Reads a whole 4-bit uncompressed file into image, which the caller owns.

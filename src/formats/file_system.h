@@ -11,14 +11,12 @@ inline constexpr bool ON_WINDOWS = true;
 inline constexpr bool ON_WINDOWS = false;
 #endif
 
-// Opens path for reading if the opened file is a regular one: a FIFO, a
-// device or a folder is never read nor waited on. nullptr otherwise.
+// Opens path to read, or nullptr unless the opened file is regular: no FIFO is waited on.
 std::FILE* open_regular_file(const std::string& path);
 
-// A new file beside path, which replace_file puts in its place. A missing
-// path is created empty first, so that a listing shows it as before; an
-// existing one must be a writable regular file, or a link, which is
-// replaced, not followed. The new file keeps a regular file's permissions.
+// A new file beside path, which replace_file puts in its place. A missing path is
+// created empty first, so that a listing shows it as before; an existing one must be
+// a writable regular file (whose permissions it keeps) or a link (replaced, not followed).
 struct Replacement {
     std::string path;
     std::string temp_path;
@@ -26,9 +24,8 @@ struct Replacement {
 };
 std::FILE* create_replacement(const std::string& path, Replacement& replacement);  // nullptr on failure
 
-// Closes the new file, synced to disk first when sync is set, and renames it
-// over the path; when written is false or a step fails, removes it and what
-// create_replacement made and returns 1.
+// Closes the new file (synced first if asked) and renames it over the path; when
+// written is false or a step fails, removes it and what create_replacement made (1).
 int replace_file(std::FILE* file, const Replacement& replacement, bool written, bool sync);
 
 // The file path names once links are followed; path when it names nothing.

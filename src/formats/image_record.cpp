@@ -1,7 +1,6 @@
 #include "formats/image_record.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "formats/byte_stream.h"
 

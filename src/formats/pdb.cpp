@@ -1,7 +1,6 @@
 #include "formats/pdb.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string_view>
 
 int read_bytes(ByteStream& stream, std::size_t count, std::uint8_t* buffer) {
