@@ -194,18 +194,6 @@ Bytes bmp_of(int width, int height, const Bytes& pixels, const std::array<std::u
     return written_by([&](ByteStream& s) { write_bmp(s, width, height, palette, pixels); });
 }
 
-// The records of a database file, in table order.
-std::vector<Bytes> records_in(const Bytes& file) {
-    ByteStream stream;
-    open_memory(stream, file);
-    PdbDatabase database;
-    EXPECT_EQ(read_database(stream, database), 0);
-    std::vector<Bytes> records(database.numRecords);
-    for (std::uint16_t i = 0; i < database.numRecords; ++i)
-        EXPECT_EQ(read_record(stream, database, i, MAX_RECORD_SIZE, records[i]), 0);
-    return records;
-}
-
 TEST_F(Tool, ImportConvertsWhatItCanAndReportsTheRest) {
     std::array<std::uint8_t, 64> reversed = GRAY_PALETTE;  // entry i is gray 17 * i: index i takes level 15 - i
     std::reverse(reversed.begin(), reversed.end());
@@ -241,11 +229,11 @@ TEST_F(Tool, ImportTellsEveryFileItCannotOpen) {
         fs::create_symlink("missing", dir / "dangling.bmp");
         mkfifo((dir / "fifo.bmp").c_str(), 0600);
         fs::create_symlink("/dev/null", dir / "null.bmp");
-        fs::create_symlink("/proc/self/mem", dir / "eio.bmp");
     }
+    fs::create_symlink("/proc/self/mem", dir / "eio.bmp");
     std::string expected = under_wine ? "a.bmp .. OK\n" : "?[2Ja.bmp .. OK\n";
     for (const std::string name : {"dangling", "eio", "fifo", "folder", "null"})
-        if (!under_wine || name == "folder")
+        if (!under_wine || name == "folder" || name == "eio")
             expected += name + ".bmp .. " +
                         (name == "eio" ? "Error while reading BMP header\n" : "Error while opening " + name + ".bmp\n");
     const ToolRun run = tavo({"i", "x.pdb"});
@@ -305,28 +293,24 @@ TEST_F(Tool, ExportWritesGrayBmpsNamedSafely) {
 // Pictures of one name come back under their numbered names; a database named
 // *.bmp is replaced.
 TEST_F(Tool, ExportThenImportGivesTheSameRecords) {
-    std::vector<Bytes> records = {record_of("ctl \x80\x84\x93\x94\x8A\x9E\x9F\xA0\xC5\xFF", 4, 3)};  // bytes 0x0A, 0x0D and 0x1A pass untranslated
-    std::copy_n(Bytes{0x0A, 0x0D, 0x1A, 0x0A, 0x0D, 0x1A}.begin(), 6, records[0].begin() + 32);
-    for (int w : {2, 6, 16, 160}) records.push_back(record_of("r" + std::to_string(w), w, w));
-    std::vector<Bytes> expected = records;
-    for (const auto& [name, back] : {std::pair{"sun", "sun"}, {"Sun", "Sun (2)"}, {"moon", "moon"}, {"sun", "sun (3)"}}) {
-        records.push_back(record_of(name, 2 * static_cast<int>(records.size()), 3));
-        expected.push_back(record_of(back, 2 * static_cast<int>(expected.size()), 3));
-    }
-    put("pics.bmp", database_of(records));
+    Bytes ctl = record_of("ctl \x80\x84\x93\x94\x8A\x9E\x9F\xA0\xC5\xFF", 4, 3);  // bytes 0x0A, 0x0D and 0x1A pass untranslated
+    std::copy_n(Bytes{0x0A, 0x0D, 0x1A, 0x0A, 0x0D, 0x1A}.begin(), 6, ctl.begin() + 32);
+    const auto square = [](const char* name, int w) { return record_of(name, w, w); };
+    put("pics.bmp", database_of({ctl, square("r2", 2), square("r6", 6), square("r16", 16), square("r160", 160),
+                                 record_of("sun", 2, 3), record_of("Sun", 4, 3), record_of("moon", 6, 3), record_of("sun", 8, 3)}));
     ASSERT_EQ(tavo({"pics.bmp"}).status, 0);
     const ToolRun run = tavo({"i", "pics.bmp"});
     ASSERT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("pics.bmp .. Error while reading BMP header\n"), std::string::npos);
-    const auto back = records_in(file("pics.bmp"));
-    EXPECT_EQ(std::multiset<Bytes>(back.begin(), back.end()), std::multiset<Bytes>(expected.begin(), expected.end()));
+    EXPECT_EQ(file("pics.bmp"),  // in order of name
+              database_of({ctl, record_of("moon", 6, 3), square("r16", 16), square("r160", 160), square("r2", 2),
+                           square("r6", 6), record_of("Sun (2)", 4, 3), record_of("sun (3)", 8, 3), record_of("sun", 2, 3)}));
 }
 
 TEST_F(Tool, The257thPictureIsRefusedNotLost) {
     for (int i = 0; i < 257; ++i) put("p" + std::to_string(i) + ".bmp", bmp_of(2, 1, {1, 2}));
     const ToolRun run = tavo({"i", "db.pdb"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 259);
     EXPECT_NE(run.out.find("\np99.bmp .. Error - the database is full, it holds at most 256 pictures\n"), std::string::npos);  // the last by name
     EXPECT_EQ(file("db.pdb").size(), 80 + 256 * (8 + 33));
 }
@@ -338,12 +322,14 @@ TEST_F(Tool, DatabasesThatCannotBeReadOrWrittenFail) {
     put("short.pdb", short_list);
     put("tiny.pdb", Bytes(77, 0));
     fs::create_directory(dir / "folder.pdb");
+    fs::create_symlink("/proc/self/mem", dir / "eio.pdb");  // a read error at offset 0
     const Bytes picture = {'B', 'M'};  // all a file needs to be taken for a picture
     put("b.bmp", picture);
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"tiny.pdb"}, "Reading database file tiny.pdb\nError - the file is shorter than a database header (78 bytes)\n"},
         {{"short.pdb"}, "Reading database file short.pdb\nError - the database file ends inside its list of 3 records\n"},
         {{"folder.pdb"}, "Error while opening folder.pdb\n"},
+        {{"eio.pdb"}, "Reading database file eio.pdb\nError - the database file cannot be read\n"},
         {{"missing.pdb"}, "Error while opening missing.pdb\n"},
         {{"i", "no/such/folder.pdb"}, ""},
         {{"i", "folder.pdb"}, ""},
@@ -356,12 +342,7 @@ TEST_F(Tool, DatabasesThatCannotBeReadOrWrittenFail) {
         EXPECT_EQ(run.out, out);
     }
     EXPECT_EQ(file("b.bmp"), picture);
-    EXPECT_EQ(files(), (std::set<std::string>{"b.bmp", "folder.pdb", "short.pdb", "tiny.pdb"}));
-    if (under_wine) return;
-    fs::create_symlink("/proc/self/mem", dir / "eio.pdb");  // a read error
-    const ToolRun run = tavo({"eio.pdb"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "Reading database file eio.pdb\nError - the database file cannot be read\n");
+    EXPECT_EQ(files(), (std::set<std::string>{"b.bmp", "eio.pdb", "folder.pdb", "short.pdb", "tiny.pdb"}));
 }
 
 // A disk that fills (a file size limit, its signal ignored) leaves no part of
@@ -431,10 +412,8 @@ TEST_F(Tool, DefaultDatabaseIsFoundInAnyLetterCase) {
     const Bytes database = database_of({record_of("x", 2, 1)});
     put("UMBRALITH_DB.pdb", database);
     if (!under_wine) put("umbralith_db.pdb", {});  // the second by name
-    ToolRun run = tavo({});
-    EXPECT_EQ(run.out, "Reading database file UMBRALITH_DB.pdb\nWriting file x.bmp\nConversion complete\n");
-    run = tavo({"i"});
-    EXPECT_EQ(run.out, "x.bmp .. OK\nWriting database file UMBRALITH_DB.pdb\nConversion complete\n");
+    EXPECT_EQ(tavo({}).out, "Reading database file UMBRALITH_DB.pdb\nWriting file x.bmp\nConversion complete\n");
+    EXPECT_EQ(tavo({"i"}).out, "x.bmp .. OK\nWriting database file UMBRALITH_DB.pdb\nConversion complete\n");
     EXPECT_EQ(file("UMBRALITH_DB.pdb"), database);
     EXPECT_EQ(files().size(), under_wine ? 2u : 3u);
 }
