@@ -51,13 +51,14 @@ TEST(Names, CrossBetweenWindows1252AndUtf8) {
     EXPECT_EQ(output_file_name(bytes_80_to_9f), "€_‚ƒ„…†‡ˆ‰Š‹Œ_Ž__‘’“”•–—˜™š›œ_žŸ.bmp");
     EXPECT_EQ(output_file_name("Caf\xE9 \xA0\xFF"), "Café \u00A0ÿ.bmp");
     EXPECT_EQ(output_file_name("lpt\xB3"), "_lpt³.bmp");
+    for (const std::string device : {"aux", "Prn", "CON.x"}) EXPECT_EQ(output_file_name(device), "_" + device + ".bmp");
     for (int c = 0x20; c < 0x100; ++c) {  // every character a file name can hold comes back
         const std::string name = "a" + std::string(1, static_cast<char>(c));
         const bool lost = std::string_view("/\\:*?\"<>|\x7F\x81\x8D\x8F\x90\x9D").find(name[1]) != std::string_view::npos;
         EXPECT_EQ(lost ? name : record_name_of(output_file_name(name)), name) << c;
     }
     const std::pair<std::string, std::string> imports[] = {  // file name, record name
-        {"\xE9t\xE9.bmp", "\xE9t\xE9"}, {"\xC0\xAF", "\xC0\xAF"}, {"\xED\xA0\x80", "\xED\xA0\x80"},  // not UTF-8: as is
+        {"\xE9t\xE9.bmp", "\xE9t\xE9"}, {"notes", "notes"}, {"\xC0\xAF", "\xC0\xAF"}, {"\xED\xA0\x80", "\xED\xA0\x80"},  // not UTF-8: as is
         {"\xF4\x90\x80\x80", "\xF4\x90\x80\x80"}, {"日本 \U0001F600.bmp", "__ _"}, {"x.\u00E9\u00E9\u00E9", "x"},
         {"e\u0301\u0301A\u0327.bmp", "\xE9_A_"},
         {"ŠŽšžŸÀÁÂÃÄÅÇÈÉÊËÌÍÎÏÑÒÓÔÕÖÙÚÛÜÝàáâãäåçèéêëìíîïñòóôõöùúûüýÿ",
@@ -74,7 +75,8 @@ TEST(Names, SortWithoutRegardToLetterCase) {
     sort_by_name(names);
     EXPECT_EQ(names, (std::vector<std::string>{"A", "a", "B", "b", "Z", "z", "_", "À", "à", "É", "é", "×", "Þ", "þ",
                                                "÷", "Œ", "œ", "Š", "š", "ÿ", "Ÿ", "Ž", "ž"}));
-    EXPECT_EQ(name_key("caf\xE9.bmp"), name_key("CAFÉ.BMP"));  // a name that is not UTF-8 is Windows-1252
+    EXPECT_EQ(name_key("caf\xE9.bmp"), name_key("CAFÉ.BMP"));
+    EXPECT_EQ(name_key("œšžÿ"), name_key("ŒŠŽŸ"));  // a name that is not UTF-8 is Windows-1252
     // The console shows no control character raw: C0, DEL and UTF-8's C1.
     EXPECT_EQ(shown("a\x1B[2J\t\x7F\xC2\x9B\xC2\x80\xC2\xA0é\xC2"), "a?[2J????\xC2\xA0é\xC2");
 }
