@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "formats/byte_stream.h"
 #include "formats/image_record.h"
+#include "io/byte_stream.h"
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -75,10 +75,42 @@ static std::string default_database_path() {
     return exists || names.empty() ? DEFAULT_DATABASE_PATH : names.front();
 }
 
-// A picture the shell put last on "tavo i *.bmp" is not a database to replace.
-static bool is_bmp_file(const std::string& path) {
+static int refuse_bmp(const std::string& path) {
+    return fail("Error - %s is a BMP file, not a database\n", path.c_str());
+}
+
+static int refuse_non_palm(const std::string& path) { return fail("Error - %s is not a Palm database\n", path.c_str()); }
+
+// Refuses, with its message, a database path that holds what import must
+// not replace: anything but nothing, an empty file or a database of this
+// application (a picture the shell put last on "tavo i *.bmp", a photo).
+// records is the count of the database it may replace.
+static int check_replaceable(const std::string& target, const std::string& path, std::uint16_t& records) {
+    records = 0;
+    if (!path_exists(target)) return 0;
     ByteStream stream;
-    return open_read(stream, path) == 0 && read_bmp_signature(stream) == 0;
+    if (open_read(stream, target) != 0) return 1;  // a folder, a device: as a path that cannot be created
+    std::vector<std::uint8_t> first(PDB_HEADER_SIZE);
+    std::size_t got = 0;
+    while (got < first.size() && get_byte(stream, first[got]) == 0) ++got;
+    if (close_stream(stream) != 0) return fail("Error while reading %s\n", path.c_str());
+    first.resize(got);
+    open_memory(stream, first);
+    if (read_bmp_signature(stream) == 0) return refuse_bmp(path);
+    if (got > 0 && !is_own_database(first, records))
+        return fail("Error - %s is not an Umbralith database\n", path.c_str());
+    return 0;
+}
+
+// Reads the header and the record list of what must be a Palm database.
+static int read_palm_database(ByteStream& stream, const std::string& path, PdbDatabase& database) {
+    if (read_bmp_signature(stream) == 0) return refuse_bmp(path);
+    seek_to(stream, 0);
+    if (read_pdb_header(stream, database) != 0) return 1;  // a read error included
+    if (!has_palm_name(database)) return refuse_non_palm(path);
+    if (read_record_list(stream, database) != 0) return 1;
+    if (!records_start_in_file(database, stream.size)) return refuse_non_palm(path);
+    return 0;
 }
 
 int export_images(const std::string& database_path) {
@@ -87,7 +119,7 @@ int export_images(const std::string& database_path) {
     if (open_read(stream, database_path) != 0) return fail("Error while opening %s\n", path.c_str());
     std::printf("Reading database file %s\n", path.c_str());
     PdbDatabase database;
-    int status = read_database(stream, database);
+    int status = read_palm_database(stream, path, database);
     ExportedFiles files{database_path, {}, {}};
     int unwritten = 0;
     std::vector<std::uint8_t> record;
@@ -104,16 +136,20 @@ int export_images(const std::string& database_path) {
 
 int import_images(const std::string& database_path) {
     const std::string path = shown(database_path);
-    if (is_bmp_file(database_path)) return fail("Error - %s is a BMP file, not a database\n", path.c_str());
     // The database is written where a link to it points, beside the old one.
+    const std::string target = follow_links(database_path);
+    std::uint16_t old_records = 0;
+    if (check_replaceable(target, path, old_records) != 0) return 1;
     ByteStream stream;
-    if (open_write(stream, resolve_links(database_path), true) != 0) return 1;
+    if (open_write(stream, target, true) != 0) return 1;
     std::vector<std::string> names;
     if (list_files(names, has_bmp_suffix) != 0) {
         stream.failed = true;  // the old database stays
         close_stream(stream);
-        return fail("Error while listing folder %s\n", shown(resolve_links(".")).c_str());
+        return fail("Error while listing folder %s\n", shown(current_folder()).c_str());
     }
+    // The database itself, when named like a picture, is none of them.
+    std::erase_if(names, [&](const std::string& name) { return same_file(name, target); });
     PdbDatabase database = new_database();
     // The database refers to these; moving a vector leaves its bytes in place.
     std::vector<std::vector<std::uint8_t>> records;
@@ -125,6 +161,11 @@ int import_images(const std::string& database_path) {
         records.push_back(std::move(record));
         std::printf("OK\n");
     }
+    if (records.empty() && old_records > 0) {
+        stream.failed = true;
+        close_stream(stream);
+        return fail("Error - no picture imported, %s left as it was\n", path.c_str());
+    }
     std::printf("Writing database file %s\n", path.c_str());
     const int unwritten = write_database(stream, database) | close_stream(stream);
     free_database(database);
@@ -132,6 +173,7 @@ int import_images(const std::string& database_path) {
 }
 
 int tavo_main(int argc, const char* const* argv) {
+    prepare_process();
     const Options options = parse_arguments(argc, argv);
     if (options.usage) {
         print_usage();

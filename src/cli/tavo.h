@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "formats/file_system.h"
+#include "io/file_system.h"
 
 inline constexpr char DEFAULT_DATABASE_PATH[] = "Umbralith_DB.PDB";
 

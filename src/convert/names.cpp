@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "formats/file_system.h"
+#include "formats/pdb.h"
+#include "io/file_system.h"
 
 namespace {
 
@@ -40,10 +41,8 @@ constexpr Composition COMPOSITIONS[] = {
 
 constexpr char REPLACEMENT = '_';
 
-bool is_control(unsigned char c) { return c < 0x20 || c == 0x7F; }
-
 bool is_forbidden(char c) {
-    return is_control(static_cast<unsigned char>(c)) || std::string_view("/\\:*?\"<>|").find(c) != std::string::npos;
+    return is_control_character(static_cast<unsigned char>(c)) || std::string_view("/\\:*?\"<>|").find(c) != std::string::npos;
 }
 
 // Windows opens a device for these names, whatever extension follows. The
@@ -76,23 +75,30 @@ char composed(char32_t base, char32_t mark) {
     return '\0';
 }
 
-// The characters of UTF-8 text; false when the text is not valid UTF-8
-// (overlong forms, surrogates and values past U+10FFFF included).
-bool decode_utf8(std::string_view text, std::u32string& characters) {
+// The length of the UTF-8 sequence text starts with and its character in c;
+// 0 when it is not valid UTF-8 (overlong forms, surrogates and values past
+// U+10FFFF included).
+std::size_t decode_utf8_character(std::string_view text, char32_t& c) {
     static constexpr char32_t SMALLEST[] = {0, 0, 0x80, 0x800, 0x10000};
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
-        if (length == 0 || length > text.size() - i) return false;
-        char32_t c = length == 1 ? lead : lead & (0x7Fu >> length);
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            c = c << 6 | (next & 0x3Fu);
-        }
-        if (c < SMALLEST[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    const auto lead = static_cast<unsigned char>(text[0]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+    if (length == 0 || length > text.size()) return 0;
+    c = length == 1 ? lead : lead & (0x7Fu >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[k]);
+        if ((next & 0xC0) != 0x80) return 0;
+        c = c << 6 | (next & 0x3Fu);
+    }
+    return c < SMALLEST[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) ? 0 : length;
+}
+
+// The characters of UTF-8 text; false when the text is not valid UTF-8.
+bool decode_utf8(std::string_view text, std::u32string& characters) {
+    for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
+        char32_t c = 0;
+        length = decode_utf8_character(text.substr(i), c);
+        if (length == 0) return false;
         characters.push_back(c);
-        i += length;
     }
     return true;
 }
@@ -172,11 +178,13 @@ void sort_by_name(std::vector<std::string>& names) {
 
 std::string shown(std::string_view name) {
     std::string text;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const auto c = static_cast<unsigned char>(name[i]);
-        const bool c1 = UTF8_FILE_NAMES && c == 0xC2 && i + 1 < name.size() && (name[i + 1] & 0xE0) == 0x80;
-        text += is_control(c) || c1 ? '?' : name[i];
-        i += c1 ? 1 : 0;
+    for (std::size_t i = 0, length = 0; i < name.size(); i += length) {
+        char32_t c = static_cast<unsigned char>(name[i]);
+        length = UTF8_FILE_NAMES ? decode_utf8_character(name.substr(i), c) : 1;
+        const bool control = length == 0 || (c < 0x80 ? is_control_character(static_cast<unsigned char>(c))
+                                                      : UTF8_FILE_NAMES && c < 0xA0);
+        length = std::max<std::size_t>(length, 1);  // a byte that is not UTF-8 shows on its own
+        text += control ? std::string_view("?") : name.substr(i, length);
     }
     return text;
 }

@@ -29,7 +29,8 @@ std::u32string name_key(std::string_view file_name);
 void sort_by_name(std::vector<std::string>& names);
 
 // A name as the console shows it: control characters (C0, DEL, and C1 as
-// U+0080-U+009F in UTF-8) as '?', so that no name sends the terminal a command.
+// U+0080-U+009F in UTF-8) as '?', and where names are UTF-8 every byte that
+// is not part of valid UTF-8 too, so that no name sends the terminal a command.
 std::string shown(std::string_view name);
 
 // True when name ends in ".bmp" in any mix of letter case.

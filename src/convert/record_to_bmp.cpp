@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
-#include "formats/file_system.h"
 #include "convert/names.h"
 #include "formats/image_record.h"
+#include "io/file_system.h"
 
 // The first of NAME.bmp, "NAME (2).bmp"... that this run has not written and
 // that is not the database. A name's count goes on where it stopped, so a

@@ -34,8 +34,8 @@
 #include <span>
 #include <vector>
 
-#include "formats/byte_stream.h"
 #include "formats/image_record.h"
+#include "io/byte_stream.h"
 
 inline constexpr std::size_t BMP_PALETTE_SIZE = 64;  // 16 entries of 4 bytes
 

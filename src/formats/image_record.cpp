@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "formats/byte_stream.h"
+#include "io/byte_stream.h"
 
 int pack_image_record(std::string_view name, int width, int height, std::span<const std::uint8_t> pixels,
                       const LevelTable& level_of, std::vector<std::uint8_t>& record) {

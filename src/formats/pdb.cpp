@@ -44,8 +44,6 @@ namespace {
 
 constexpr std::string_view DATABASE_NAME = "Umbralith?DB";
 constexpr std::uint16_t BACKUP_ATTRIBUTE = 0x0008;
-constexpr std::uint32_t TYPE_DATA = 0x44415441;     // "DATA"
-constexpr std::uint32_t CREATOR_UMB = 0x556D623F;   // "Umb?"
 
 // The ten 32-bit header fields, in file order.
 std::array<std::uint32_t*, 10> header_words(PdbDatabase& d) {
@@ -95,7 +93,7 @@ int write_database(ByteStream& stream, PdbDatabase& database) {
     return 0;
 }
 
-int read_database(ByteStream& stream, PdbDatabase& database) {
+int read_pdb_header(ByteStream& stream, PdbDatabase& database) {
     database = PdbDatabase{};
     bool ok = read_bytes(stream, database.name.size(), database.name.data()) == 0 &&
               read_u16_be(stream, database.attributes) == 0 && read_u16_be(stream, database.version) == 0;
@@ -104,7 +102,10 @@ int read_database(ByteStream& stream, PdbDatabase& database) {
         if (stream.failed) return cannot_read();
         return fail("Error - the file is shorter than a database header (%zu bytes)\n", PDB_HEADER_SIZE);
     }
+    return 0;
+}
 
+int read_record_list(ByteStream& stream, PdbDatabase& database) {
     // The table grows only as far as the file backs it.
     for (unsigned i = 0; i < database.numRecords; ++i) {
         PdbRecordEntry entry;
@@ -117,6 +118,36 @@ int read_database(ByteStream& stream, PdbDatabase& database) {
         database.records.push_back(entry);
     }
     return 0;
+}
+
+int read_database(ByteStream& stream, PdbDatabase& database) {
+    return read_pdb_header(stream, database) != 0 || read_record_list(stream, database) != 0 ? 1 : 0;
+}
+
+bool has_palm_name(const PdbDatabase& database) {
+    const auto end = std::find(database.name.begin(), database.name.end(), 0);
+    return end != database.name.end() && std::none_of(database.name.begin(), end, is_control_character);
+}
+
+bool records_start_in_file(const PdbDatabase& database, std::uint64_t file_size) {
+    const std::uint64_t list_end = PDB_HEADER_SIZE + PDB_ENTRY_SIZE * database.records.size();
+    return database.records.empty() ||
+           (database.records[0].localChunkID >= list_end && database.records[0].localChunkID <= file_size);
+}
+
+bool is_own_database(std::span<const std::uint8_t> first_bytes, std::uint16_t& records) {
+    constexpr std::size_t TYPE_AT = 60, RECORDS_AT = 76;
+    ByteStream bytes;
+    open_memory(bytes, first_bytes);
+    std::uint32_t type = 0;
+    std::uint32_t creator = 0;
+    records = 0;
+    if (seek_to(bytes, TYPE_AT) != 0 || read_u32_be(bytes, type) != 0 || read_u32_be(bytes, creator) != 0 ||
+        type != TYPE_DATA || creator != CREATOR_UMB)
+        return false;
+    seek_to(bytes, RECORDS_AT);
+    read_u16_be(bytes, records);  // left 0 when the bytes end first
+    return true;
 }
 
 int read_record(ByteStream& stream, const PdbDatabase& database, std::uint16_t index, std::size_t max_size,

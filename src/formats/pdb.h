@@ -23,11 +23,16 @@
 #include <span>
 #include <vector>
 
-#include "formats/byte_stream.h"
+#include "io/byte_stream.h"
 
 inline constexpr std::size_t MAX_RECORDS = 256;
 inline constexpr std::size_t PDB_HEADER_SIZE = 78;
 inline constexpr std::size_t PDB_ENTRY_SIZE = 8;
+inline constexpr std::uint32_t TYPE_DATA = 0x44415441;    // "DATA"
+inline constexpr std::uint32_t CREATOR_UMB = 0x556D623F;  // "Umb?": this application's
+
+// Palm names are Windows-1252 text, whose control characters are C0 and DEL.
+constexpr bool is_control_character(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
 struct PdbRecordEntry {
     std::uint32_t localChunkID = 0;
@@ -72,8 +77,22 @@ int add_record(PdbDatabase& database, std::span<const std::uint8_t> data);
 // Writes the whole file, assigning every record's localChunkID.
 int write_database(ByteStream& stream, PdbDatabase& database);
 
-// Reads the header and the record list; refuses a file that ends inside them.
+// Read the header, the record list after it, or both; each refuses a file
+// that ends inside what it reads.
+int read_pdb_header(ByteStream& stream, PdbDatabase& database);
+int read_record_list(ByteStream& stream, PdbDatabase& database);
 int read_database(ByteStream& stream, PdbDatabase& database);
+
+// What a Palm database holds and other files seldom do: a name of text ended
+// by a zero within its 32 bytes, and a first record that starts between the
+// end of the record list and the end of the file.
+bool has_palm_name(const PdbDatabase& database);
+bool records_start_in_file(const PdbDatabase& database, std::uint64_t file_size);
+
+// Whether a file's first bytes are a database of this application: its type
+// and creator read "DATA" and "Umb?", whatever its name and the rest of its
+// header. records is its record count, 0 when the bytes end before it.
+bool is_own_database(std::span<const std::uint8_t> first_bytes, std::uint16_t& records);
 
 // Reads record index into data (the caller's), at most max_size bytes of it.
 // A record before its predecessor or cut short by the end of the file is

@@ -1,4 +1,4 @@
-#include "formats/byte_stream.h"
+#include "io/byte_stream.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -20,7 +20,7 @@ static int start_file(ByteStream& stream, std::FILE* file, bool writing) {
 
 int open_read(ByteStream& stream, const std::string& path) {
     stream = ByteStream{};
-    return start_file(stream, open_regular_file(path), false);
+    return start_file(stream, open_regular_file(path, stream.size), false);
 }
 
 int open_write(ByteStream& stream, const std::string& path, bool sync) {
@@ -34,6 +34,7 @@ void open_memory(ByteStream& stream, std::span<const std::uint8_t> bytes) {
     stream.buffer.assign(bytes.begin(), bytes.end());
     stream.next = stream.buffer.data();
     stream.end = stream.next + bytes.size();
+    stream.size = bytes.size();
 }
 
 int refill_stream(ByteStream& stream) {

@@ -1,0 +1,54 @@
+// The file system as the tool uses it, the same on Windows and POSIX systems.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+inline constexpr bool ON_WINDOWS = true;
+#else
+inline constexpr bool ON_WINDOWS = false;
+#endif
+
+// Opens each of the standard descriptors 0, 1 and 2 that is closed on the null
+// device, so that no file the run opens takes their place, and has the signals
+// that end a run (Ctrl-C and Ctrl-Break on Windows) remove an unfinished
+// replacement's temporary file first. Called once, at the start of a run.
+void prepare_process();
+
+// Opens path to read, and tells its length; nullptr unless the opened file
+// is regular: no FIFO is waited on.
+std::FILE* open_regular_file(const std::string& path, std::uint64_t& size);
+
+// A new file that replace_file puts in place of path: a temporary file
+// (".tavo-XXXXXX") made in path's folder. An existing path must be a writable
+// regular file, whose mode and owner the new file takes, or a link, which is
+// replaced, not followed. A missing path is not created until the rename.
+struct Replacement {
+    std::string path;
+    std::string temp_path;  // empty once renamed or removed
+};
+std::FILE* create_replacement(const std::string& path, Replacement& replacement);  // nullptr on failure
+
+// Closes the new file (synced first if asked) and renames it over the path;
+// when written is false or a step fails, removes it and returns 1. The path
+// itself is never removed.
+int replace_file(std::FILE* file, Replacement& replacement, bool written, bool sync);
+
+// True when something (a file, a folder, a link, even a dangling one) is named path.
+bool path_exists(const std::string& path);
+
+// The path a chain of links at path ends in, even when that is missing;
+// path when it is no link.
+std::string follow_links(const std::string& path);
+
+// The current folder's full path, for messages.
+std::string current_folder();
+
+// The current folder's entries in the platform's order; 1 when it cannot be listed.
+int list_folder(std::vector<std::string>& names);
+
+// True when both paths name one existing file, however spelled (case, "./", links).
+bool same_file(const std::string& a, const std::string& b);
