@@ -46,18 +46,18 @@ std::string folder_of(const std::string& path) { return path.substr(0, path.find
 
 // A console break is handled on a thread of its own: the lock plays the part
 // of held signals.
-CRITICAL_SECTION held;
+SRWLOCK held = SRWLOCK_INIT;
 
 void hold_signals(bool hold) {
-    if (hold) EnterCriticalSection(&held);
-    else LeaveCriticalSection(&held);
+    if (hold) AcquireSRWLockExclusive(&held);
+    else ReleaseSRWLockExclusive(&held);
 }
 
 // Ctrl-C, Ctrl-Break, a closed console: the temporary file goes (it is open
 // with delete sharing, so it goes once the process ends), then the default
 // handler ends the process. The lock stays taken, so no new file is made.
 BOOL WINAPI remove_pending_on_break(DWORD) {
-    EnterCriticalSection(&held);
+    AcquireSRWLockExclusive(&held);
     if (temp_pending != 0) DeleteFileA(pending_temp);
     temp_pending = 0;
     return FALSE;
@@ -156,7 +156,6 @@ void prepare_process() {
 #ifdef _WIN32
     // The runtime keeps descriptors 0 to 2 for the standard streams even when
     // the process was started without them.
-    InitializeCriticalSection(&held);
     SetConsoleCtrlHandler(remove_pending_on_break, TRUE);
 #else
     for (int fd = 0; fd <= 2; ++fd) {
