@@ -120,7 +120,7 @@ int export_images(const std::string& database_path) {
     std::printf("Reading database file %s\n", path.c_str());
     PdbDatabase database;
     int status = read_palm_database(stream, path, database);
-    ExportedFiles files{database_path, {}, {}};
+    WrittenFiles files{{database_path}, {}, {}};
     int unwritten = 0;
     std::vector<std::uint8_t> record;
     // A read error ends the export; a damaged record is skipped.

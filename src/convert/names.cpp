@@ -151,12 +151,36 @@ std::string record_name_of(std::string_view file_name) {
     return n >= 4 && name[n - 4] == '.' ? name.substr(0, n - 4) : name;
 }
 
-std::string output_file_name(std::string_view record_name, unsigned copy) {
+std::string file_stem_of_record(std::string_view record_name) {
     std::string name(record_name);
     std::replace_if(name.begin(), name.end(), is_forbidden, REPLACEMENT);
     if (is_device_name(name)) name.insert(name.begin(), REPLACEMENT);
-    if (copy > 1) name += " (" + std::to_string(copy) + ")";
-    return (UTF8_FILE_NAMES ? utf8_of(name) : name) + ".bmp";
+    return UTF8_FILE_NAMES ? utf8_of(name) : name;
+}
+
+std::string numbered_file_name(std::string_view stem, unsigned copy) {
+    return std::string(stem) + (copy > 1 ? " (" + std::to_string(copy) + ")" : "") + ".bmp";
+}
+
+std::string output_file_name(std::string_view record_name, unsigned copy) {
+    return numbered_file_name(file_stem_of_record(record_name), copy);
+}
+
+std::string_view stem_of(std::string_view path) {
+    const std::size_t start = path.find_last_of(PATH_SEPARATORS) + 1;  // npos + 1 is 0
+    const std::size_t dot = path.rfind('.');
+    return path.substr(start, dot != std::string_view::npos && dot > start ? dot - start : std::string_view::npos);
+}
+
+std::string claim_file_name(const std::string& folder, std::string_view stem, WrittenFiles& files) {
+    unsigned& copy = files.copies_of_name[name_key(stem)];
+    std::string name;
+    do {
+        name = numbered_file_name(stem, ++copy);
+    } while (!files.written.insert(name_key(name)).second ||
+             std::any_of(files.kept.begin(), files.kept.end(),
+                         [&](const std::string& kept) { return same_file(folder + name, kept); }));
+    return name;
 }
 
 std::u32string name_key(std::string_view file_name) {

@@ -4,6 +4,8 @@
 // file names are too on Windows, and UTF-8 elsewhere.
 #pragma once
 
+#include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,13 +15,37 @@
 // combining accent become one character where Windows-1252 has it.
 std::string record_name_of(std::string_view file_name);
 
-// The file a record is written to: its name, " (copy)" from the second copy
-// on, and ".bmp", safe to create in the current folder on every platform.
-// Path separators, the characters Windows forbids (: * ? " < > |), control
-// characters and the bytes Windows-1252 leaves undefined become '_'; a
-// Windows device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9,
-// COM and LPT with a superscript 1-3) gets a '_' in front.
+// The file name a record gives, without ".bmp", safe to create in the
+// current folder on every platform. Path separators, the characters Windows
+// forbids (: * ? " < > |), control characters and the bytes Windows-1252
+// leaves undefined become '_'; a Windows device name (CON, PRN, AUX, NUL,
+// CONIN$, CONOUT$, COM0-9, LPT0-9, COM and LPT with a superscript 1-3) gets
+// a '_' in front.
+std::string file_stem_of_record(std::string_view record_name);
+
+// STEM.bmp, or "STEM (n).bmp" for the n-th copy from the second on.
+std::string numbered_file_name(std::string_view stem, unsigned copy = 1);
+
+// The file a record is written to: numbered_file_name of its stem.
 std::string output_file_name(std::string_view record_name, unsigned copy = 1);
+
+// A file name without its folder and its extension, if any.
+std::string_view stem_of(std::string_view path);
+
+// The BMP files one run writes into a folder, so that none replaces another
+// of the run (in any letter case) nor a file the run must keep.
+struct WrittenFiles {
+    std::vector<std::string> kept;                      // paths never written over
+    std::set<std::u32string> written;                   // name_key of each file name
+    std::map<std::u32string, unsigned> copies_of_name;  // copies tried, by name_key of a stem
+};
+
+// The first of STEM.bmp, "STEM (2).bmp"... that this run has not written
+// into folder (a path ending in a separator, or "" for the current one) and
+// that is no kept file, whatever path reaches it. A stem's count goes on
+// where it stopped, so a database of one name throughout costs one try a
+// record.
+std::string claim_file_name(const std::string& folder, std::string_view stem, WrittenFiles& files);
 
 // One key for file names that differ only in letter case, as Windows and
 // macOS see them: the letters of Windows-1252 in upper case.

@@ -4,11 +4,10 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
-#include <set>
 #include <span>
 #include <string>
 
+#include "convert/names.h"
 #include "formats/bmp4.h"
 
 // Entry i is gray 255 - 17 * i: level 0 shows white, level 15 black.
@@ -19,17 +18,10 @@ inline constexpr std::array<std::uint8_t, BMP_PALETTE_SIZE> GRAY_PALETTE = [] {
     return palette;
 }();
 
-// The files one export has written, so that no picture replaces another.
-struct ExportedFiles {
-    std::string database_path;                          // never written over
-    std::set<std::u32string> written;                   // name_key of each file name
-    std::map<std::u32string, unsigned> copies_of_name;  // copies tried, by name_key of a record's own file name
-};
-
 // Writes one record as a BMP file in the current folder, 2 * row_bytes
 // pixels wide, and prints what it did; a damaged record is reported by its
 // number (from 1) and skipped. A record whose file name this run has written
-// (in any letter case), or that names the database, is written as
-// "NAME (2).bmp", "NAME (3).bmp" and so on. Returns 1 when the file cannot
+// (in any letter case), or that names a kept file (the database), is written
+// as "NAME (2).bmp", "NAME (3).bmp" and so on. Returns 1 when the file cannot
 // be written, which leaves an older file of its name whole.
-int record_to_bmp(std::span<const std::uint8_t> record, unsigned number, ExportedFiles& files);
+int record_to_bmp(std::span<const std::uint8_t> record, unsigned number, WrittenFiles& files);

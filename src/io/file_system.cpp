@@ -17,7 +17,6 @@
 #include <windows.h>
 // Windows has no links nor FIFOs, and no owner or mode bits to keep.
 constexpr int O_NONBLOCK = 0, O_CLOEXEC = 0;
-constexpr const char* SEPARATORS = "/\\:";
 static bool S_ISLNK(unsigned) { return false; }
 static int lstat(const char* path, struct stat* about) { return stat(path, about); }
 static int fsync(int fd) { return _commit(fd); }
@@ -27,7 +26,6 @@ static int fchown(int, int, int) { return 0; }
 #include <dirent.h>
 #include <unistd.h>
 constexpr int O_BINARY = 0;
-constexpr const char* SEPARATORS = "/";
 #endif
 
 namespace {
@@ -38,9 +36,6 @@ namespace {
 // that the run does not own.
 char pending_temp[4096];
 volatile std::sig_atomic_t temp_pending = 0;
-
-// The folder part of path, with its separator: "" for a name alone.
-std::string folder_of(const std::string& path) { return path.substr(0, path.find_last_of(SEPARATORS) + 1); }
 
 #ifdef _WIN32
 
@@ -221,6 +216,8 @@ int replace_file(std::FILE* file, Replacement& replacement, bool written, bool s
     replacement.temp_path.clear();
     return moved ? 0 : 1;
 }
+
+std::string folder_of(const std::string& path) { return path.substr(0, path.find_last_of(PATH_SEPARATORS) + 1); }
 
 bool path_exists(const std::string& path) {
     struct stat about {};

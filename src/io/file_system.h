@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #ifdef _WIN32
@@ -11,6 +12,9 @@ inline constexpr bool ON_WINDOWS = true;
 #else
 inline constexpr bool ON_WINDOWS = false;
 #endif
+
+// What ends a path's folder part: '/', and on Windows '\\' and a drive's ':' too.
+inline constexpr std::string_view PATH_SEPARATORS = ON_WINDOWS ? "/\\:" : "/";
 
 // Opens each of the standard descriptors 0, 1 and 2 that is closed on the null
 // device, so that no file the run opens takes their place, and has the signals
@@ -36,6 +40,9 @@ std::FILE* create_replacement(const std::string& path, Replacement& replacement)
 // when written is false or a step fails, removes it and returns 1. The path
 // itself is never removed.
 int replace_file(std::FILE* file, Replacement& replacement, bool written, bool sync);
+
+// The folder part of path, with its separator: "" for a name alone.
+std::string folder_of(const std::string& path);
 
 // True when something (a file, a folder, a link, even a dangling one) is named path.
 bool path_exists(const std::string& path);
