@@ -1,34 +1,22 @@
-// The tool as the user meets it: the command line in process, then the built
-// binary in a fresh folder per test, comparing its output, exit status and
-// every byte it writes. TAVO_BINARY and TAVO_LAUNCHER (for instance wine) in
-// the environment override the binary built beside the tests.
+// tavo as the user meets it: the command line in process, then the built
+// binary in a fresh folder per test (tool_fixture.h).
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
-
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <csignal>
 #include <optional>
-#include <set>
 
 #include "cli/tavo.h"
 #include "convert/names.h"
-#include "convert/record_to_bmp.h"
 #include "formats/pdb.h"
-#include "test_support.h"
+#include "tool_fixture.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace {
-
-namespace fs = std::filesystem;
 
 TEST(CommandLine, ArgumentsPickModeAndPath) {
     const std::pair<std::vector<const char*>, std::string> cases[] = {
@@ -125,81 +113,6 @@ TEST(Replay, CrashersAndExamplesPassTheFuzzTarget) {
             ++replayed;
         }
     EXPECT_GE(replayed, 9u);
-}
-
-// ---- The built tool ----
-
-std::string env_or(const char* name, const char* fallback) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0' ? value : fallback;
-}
-
-struct ToolRun {
-    int status = -1;
-    std::string out;  // standard output, CRLF made LF
-};
-
-// Runs the tool in a folder of its own per test.
-class Tool : public testing::Test {
-protected:
-    fs::path dir = fs::path(testing::TempDir()) / "tavo_tool" / testing::UnitTest::GetInstance()->current_test_info()->name();
-    bool under_wine = !env_or("TAVO_LAUNCHER", "").empty();
-
-    void SetUp() override {
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override {
-        if (!HasFailure()) fs::remove_all(dir);
-    }
-    // Runs a shell script in the test's folder, where "tavo" runs the tool.
-    // No folder, binary or argument of these tests holds a single quote.
-    ToolRun sh(const std::string& script) const {
-        const std::string command = "tavo() { " + env_or("TAVO_LAUNCHER", "") + " '" +
-                                    env_or("TAVO_BINARY", TAVO_DEFAULT_BINARY) + "' \"$@\"; }; cd '" + dir.string() +
-                                    "' && { " + script + "; } 2>&1 < /dev/null";
-        std::FILE* pipe = popen(command.c_str(), "r");
-        ToolRun run;
-        for (int c; (c = std::fgetc(pipe)) != EOF;)
-            if (c != '\r') run.out += static_cast<char>(c);
-        const int raw = pclose(pipe);
-        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        return run;
-    }
-    ToolRun tavo(const std::vector<std::string>& args) const {
-        std::string script = "tavo";
-        for (const std::string& a : args) script += " '" + a + "'";
-        return sh(script);
-    }
-    std::set<std::string> files() const {  // the folder's entries
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
-        return names;
-    }
-    // What the console shows of UTF-8 text: Windows-1252 under Wine.
-    std::string on_console(std::string text) const {
-        for (const auto& [utf8, ansi] : {std::pair{"é", "\xE9"}, {"É", "\xC9"}})
-            for (std::size_t at = 0; under_wine && (at = text.find(utf8)) != std::string::npos;) text.replace(at, 2, ansi);
-        return text;
-    }
-    Bytes file(const std::string& name) const {
-        std::ifstream in(dir / name, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
-    }
-    void put(const std::string& name, const Bytes& bytes) const {
-        std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                          static_cast<std::streamsize>(bytes.size()));
-    }
-};
-
-Bytes record_of(const std::string& name, int width, int height) {
-    std::vector<std::uint8_t> record;
-    EXPECT_EQ(pack_image_record(name, width, height, pattern(width, height), IDENTITY_LEVELS, record), 0);
-    return record;
-}
-
-Bytes bmp_of(int width, int height, const Bytes& pixels, const std::array<std::uint8_t, 64>& palette = GRAY_PALETTE) {
-    return written_by([&](ByteStream& s) { write_bmp(s, width, height, palette, pixels); });
 }
 
 TEST_F(Tool, ImportConvertsWhatItCanAndReportsTheRest) {

@@ -26,6 +26,9 @@ Options parse_arguments(int argc, const char* const* argv) {
         } else if (argument == "?" || std::string_view(argv[i]) == "-h" || std::string_view(argv[i]) == "--help") {
             options.usage = true;
             return options;
+        } else if (std::string_view(argv[i]) == "--version") {
+            options.version = true;
+            return options;
         } else {
             options.database_path = argument;
         }
@@ -175,8 +178,8 @@ int import_images(const std::string& database_path) {
 int tavo_main(int argc, const char* const* argv) {
     prepare_process();
     const Options options = parse_arguments(argc, argv);
-    if (options.usage) {
-        print_usage();
+    if (options.usage || options.version) {
+        options.usage ? print_usage() : void(std::printf("tavo %s\n", TAVO_VERSION));
         return 0;
     }
     const std::string path = options.database_path ? *options.database_path : default_database_path();

@@ -16,6 +16,7 @@ inline constexpr bool SLASH_BEGINS_PATHS = !ON_WINDOWS;
 struct Options {
     bool import = false;
     bool usage = false;
+    bool version = false;
     std::optional<std::string> database_path;  // none: the default database
 };
 

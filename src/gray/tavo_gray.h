@@ -1,0 +1,31 @@
+// tavo-gray as the user meets it: any picture as a 16-gray BMP file that
+// tavo imports faithfully. tavo_gray_main is the whole program.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "convert/names.h"
+
+struct GrayOptions {
+    bool line_art = false;
+    bool usage = false;
+    bool version = false;
+    std::string folder;  // where the BMP files go; empty: the current folder
+    std::vector<std::string> files;
+    std::string unknown;  // the first option not known, if any
+};
+
+// Reads the arguments after the program name: [--line-art] [-o DIR] FILE...,
+// -h or --help, --version; "--" ends the options.
+GrayOptions parse_gray_arguments(int argc, const char* const* argv);
+
+void print_gray_usage();
+
+// Writes one picture as FOLDER/NAME.bmp and prints "FILE .. FOLDER/NAME.bmp",
+// or the error; 1 when it cannot be read, converted or written. A BMP file
+// in the folder written to is refused: the picture would replace it.
+int convert_picture(const std::string& file, const std::string& folder, bool line_art, WrittenFiles& written);
+
+// Runs tavo-gray; returns the exit status: 1 when any file failed.
+int tavo_gray_main(int argc, const char* const* argv);

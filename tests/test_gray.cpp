@@ -1,0 +1,165 @@
+// tavo-gray as the user meets it, on pictures the tests write themselves with
+// stb_image_write: the rules of the picture it makes, what it never writes
+// over, what it cannot read; then both programs' command lines.
+#include <stb_image_write.h>
+
+#include <cmath>
+#include <functional>
+
+#include "gray/picture.h"
+#include "tool_fixture.h"
+
+namespace {
+
+using Rgba = std::vector<std::uint8_t>;  // 4 bytes a pixel, row 0 on top
+
+// A picture whose pixel (x, y) is colour(x, y), as 0xRRGGBBAA.
+Rgba picture_of(int width, int height, const std::function<std::uint32_t(int, int)>& colour) {
+    Rgba rgba;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int shift = 24; shift >= 0; shift -= 8) rgba.push_back(static_cast<std::uint8_t>(colour(x, y) >> shift));
+    return rgba;
+}
+
+// The gray of a level in the export palette, opaque.
+std::uint32_t ramp(unsigned level) {
+    const std::uint32_t g = 255 - 17 * level;
+    return g << 24 | g << 16 | g << 8 | 0xFF;
+}
+
+std::uint32_t pattern_gray(int x, int y) { return ramp(pattern_index(static_cast<std::size_t>(x), static_cast<std::size_t>(y))); }
+
+// Writes rgba in the format the name's extension tells (ppm: by hand).
+void write_picture(const fs::path& path, int width, int height, const Rgba& rgba) {
+    const std::string kind = path.extension().string();
+    Bytes rgb;
+    for (std::size_t i = 0; i < rgba.size(); ++i)
+        if (i % 4 != 3) rgb.push_back(rgba[i]);
+    int written = 0;
+    if (kind == ".png") written = stbi_write_png(path.c_str(), width, height, 4, rgba.data(), 4 * width);
+    if (kind == ".jpg") written = stbi_write_jpg(path.c_str(), width, height, 3, rgb.data(), 90);
+    if (kind == ".bmp") written = stbi_write_bmp(path.c_str(), width, height, 3, rgb.data());  // 24 bits a pixel
+    if (kind == ".tga") written = stbi_write_tga(path.c_str(), width, height, 4, rgba.data());
+    if (kind == ".ppm") {
+        const std::string header = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+        std::ofstream(path, std::ios::binary) << header << std::string(rgb.begin(), rgb.end());
+        written = 1;
+    }
+    ASSERT_NE(written, 0) << path;
+}
+
+// What tavo's reader makes of a written BMP file.
+Bmp4Image read_back(const Bytes& file) {
+    ByteStream stream;
+    open_memory(stream, file);
+    Bmp4Image image;
+    EXPECT_EQ(read_bmp(stream, BmpLimits{160, 160}, image), 0);
+    return image;
+}
+
+class Gray : public Tool {
+protected:
+    void picture(const std::string& name, int width, int height, const std::function<std::uint32_t(int, int)>& colour) const {
+        write_picture(dir / name, width, height, picture_of(width, height, colour));
+    }
+};
+
+// A picture that fits and holds only grays of the ramp comes out exactly, in
+// every format, written with the export's palette; copies of one name are
+// numbered.
+TEST_F(Gray, APictureThatFitsComesOutExactly) {
+    fs::create_directory(dir / "out");
+    for (const char* name : {"fits.png", "fits.bmp", "fits.tga", "fits.ppm"}) picture(name, 150, 99, pattern_gray);
+    const ToolRun run = tavo_gray({"-o", "out", "fits.png", "fits.bmp", "fits.tga", "fits.ppm"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "fits.png .. out/fits.bmp\nfits.bmp .. out/fits (2).bmp\n"
+                       "fits.tga .. out/fits (3).bmp\nfits.ppm .. out/fits (4).bmp\n");
+    for (const char* name : {"fits.bmp", "fits (2).bmp", "fits (3).bmp", "fits (4).bmp"})
+        EXPECT_EQ(file(std::string("out/") + name), bmp_of(150, 99, pattern(150, 99))) << name;
+}
+
+// Only a picture larger than 160 x 160 is shrunk, to fit and keeping its
+// shape, each pixel the mean of the area it covers.
+TEST_F(Gray, ALargerPictureIsShrunkToFit) {
+    picture("wide.png", 320, 200, [](int x, int y) { return pattern_gray(x / 2, y / 2); });
+    picture("tall.jpg", 100, 400, [](int x, int y) { return (x + y) % 7 == 0 ? 0xFFu : 0xFFFFFFFFu; });
+    picture("thin.png", 1000, 3, [](int, int) { return 0xFFu; });
+    const ToolRun run = tavo_gray({"wide.png", "tall.jpg", "thin.png"});
+    EXPECT_EQ(run.out, "wide.png .. wide.bmp\ntall.jpg .. tall.bmp\nthin.png .. thin.bmp\n");
+    EXPECT_EQ(file("wide.bmp"), bmp_of(160, 100, pattern(160, 100)));
+    const Bmp4Image tall = read_back(file("tall.bmp"));
+    EXPECT_EQ(tall.width * 1000 + tall.height, 40 * 1000 + 160);
+    const Bmp4Image thin = read_back(file("thin.bmp"));
+    EXPECT_EQ(thin.width * 1000 + thin.height, 160 * 1000 + 1);
+    EXPECT_EQ(thin.pixels, Bytes(160, 15));
+    // Three samples to two: each output takes one and a half, weighed by the part it covers.
+    EXPECT_EQ(shrink_and_turn({0, 90, 180, 3, 3, 3}, 3, 2, 2), (std::vector<float>{30, 3, 150, 3}));
+}
+
+// Transparency is put onto white; a gray between two of the ramp is
+// dithered, or taken to its nearest gray alone with --line-art.
+TEST_F(Gray, TransparencyGoesOntoWhiteAndLineArtIsNotDithered) {
+    picture("alpha.png", 3, 1, [](int x, int) { return x == 0 ? 0x00u : x == 1 ? 0x88u : 0xFFu; });  // black, opacity 0 to 1
+    picture("mid.png", 16, 16, [](int, int) { return 0x808080FFu; });  // gray 128: 7.47 levels from white
+    fs::create_directory(dir / "art");
+    EXPECT_EQ(tavo_gray({"alpha.png", "mid.png"}).status, 0);
+    EXPECT_EQ(tavo_gray({"--line-art", "-o", "art", "mid.png"}).status, 0);
+    EXPECT_EQ(file("alpha.bmp"), bmp_of(3, 1, {0, 8, 15}));
+    EXPECT_EQ(read_back(file("art/mid.bmp")).pixels, Bytes(256, 7));
+    const Bytes dithered = read_back(file("mid.bmp")).pixels;
+    EXPECT_EQ(std::set<std::uint8_t>(dithered.begin(), dithered.end()), (std::set<std::uint8_t>{7, 8}));
+    double sum = 0;
+    for (const std::uint8_t level : dithered) sum += level;
+    EXPECT_NEAR(sum / 256, 127.0 / 17, 0.05);
+}
+
+// No input is written over: a BMP file in the folder written to is refused,
+// and a picture whose name another input bears is numbered. A file that
+// cannot be read is reported on its line and the run goes on, ending with 1.
+TEST_F(Gray, InputsAreNeverWrittenOverAndBadFilesAreReported) {
+    const Bytes drawing = bmp_of(2, 1, {0, 15});
+    put("a.bmp", drawing);
+    picture("a.png", 2, 1, [](int x, int) { return ramp(x == 0 ? 15 : 0); });
+    picture("huge.png", 16385, 1, [](int, int) { return 0xFFu; });
+    put("broken.png", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'});
+    fs::create_directory(dir / "folder.png");
+    ToolRun run = tavo_gray({"a.bmp", "a.png", "missing.png", "folder.png", "huge.png", "broken.png"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.out.starts_with("a.bmp .. Error - the picture would replace a.bmp; write into another folder with -o DIR\n"
+                                    "a.png .. a (2).bmp\n"
+                                    "missing.png .. Error while opening missing.png\n"
+                                    "folder.png .. Error while opening folder.png\n"
+                                    "huge.png .. Error - 16385x1 pixels, more than 16384 a side\n"
+                                    "broken.png .. Error - not a picture tavo-gray reads ("))
+        << run.out;
+    EXPECT_EQ(file("a.bmp"), drawing);
+    EXPECT_EQ(file("a (2).bmp"), bmp_of(2, 1, {15, 0}));
+    fs::create_directory(dir / "out");
+    run = tavo_gray({"-o", "out/", "a.bmp"});
+    EXPECT_EQ(run.out, "a.bmp .. out/a.bmp\n");
+    EXPECT_EQ(file("out/a.bmp"), drawing);
+}
+
+TEST_F(Gray, CommandLinesOfBothPrograms) {
+    const std::string usage = "Usage: tavo-gray [--line-art] [-o DIR] FILE...\n";
+    struct Case { std::string tool; std::vector<std::string> args; int status; std::string starts; };
+    const Case cases[] = {
+        {"tavo", {"--version"}, 0, std::string("tavo ") + TAVO_VERSION + "\n"},
+        {"tavo", {"i", "--version", "x.pdb"}, 0, std::string("tavo ") + TAVO_VERSION + "\n"},
+        {"tavo_gray", {"--version"}, 0, std::string("tavo-gray (tavo) ") + TAVO_VERSION + "\n"},
+        {"tavo_gray", {"x.png", "--help"}, 0, usage},
+        {"tavo_gray", {"-h"}, 0, usage},
+        {"tavo_gray", {}, 1, usage},
+        {"tavo_gray", {"--bogus", "x.png"}, 1, "Error - unknown option --bogus\n" + usage},
+        {"tavo_gray", {"--", "-x.png"}, 1, "-x.png .. Error while opening -x.png\n"},
+    };
+    for (const auto& [tool, args, status, starts] : cases) {
+        const ToolRun run = tavo(args, tool);
+        EXPECT_EQ(run.status, status) << tool << " " << (args.empty() ? "" : args[0]);
+        EXPECT_TRUE(run.out.starts_with(starts)) << run.out;
+    }
+    EXPECT_EQ(files().size(), 0u);
+}
+
+}  // namespace

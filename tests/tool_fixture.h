@@ -1,0 +1,98 @@
+// The built tools as the user meets them: each test runs them in a fresh
+// folder of its own, comparing their output, exit status and every byte they
+// write. TAVO_BINARY, TAVO_GRAY_BINARY and TAVO_LAUNCHER (for instance wine)
+// in the environment override the binaries built beside the tests.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "convert/record_to_bmp.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+inline std::string env_or(const char* name, const char* fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+struct ToolRun {
+    int status = -1;
+    std::string out;  // standard output, CRLF made LF
+};
+
+// Runs the tools in a folder of their own per test.
+class Tool : public testing::Test {
+protected:
+    fs::path dir = fs::path(testing::TempDir()) / "tavo_tool" / testing::UnitTest::GetInstance()->current_test_info()->name();
+    bool under_wine = !env_or("TAVO_LAUNCHER", "").empty();
+
+    void SetUp() override {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        if (!HasFailure()) fs::remove_all(dir);
+    }
+    // Runs a shell script in the test's folder, where "tavo" and "tavo_gray"
+    // run the tools. No folder, binary or argument of these tests holds a
+    // single quote.
+    ToolRun sh(const std::string& script) const {
+        const std::string launcher = env_or("TAVO_LAUNCHER", "");
+        const std::string command = "tavo() { " + launcher + " '" + env_or("TAVO_BINARY", TAVO_DEFAULT_BINARY) +
+                                    "' \"$@\"; }; tavo_gray() { " + launcher + " '" +
+                                    env_or("TAVO_GRAY_BINARY", TAVO_GRAY_DEFAULT_BINARY) + "' \"$@\"; }; cd '" +
+                                    dir.string() + "' && { " + script + "; } 2>&1 < /dev/null";
+        std::FILE* pipe = popen(command.c_str(), "r");
+        ToolRun run;
+        for (int c; (c = std::fgetc(pipe)) != EOF;)
+            if (c != '\r') run.out += static_cast<char>(c);
+        const int raw = pclose(pipe);
+        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        return run;
+    }
+    ToolRun tavo(const std::vector<std::string>& args, const std::string& tool = "tavo") const {
+        std::string script = tool;
+        for (const std::string& a : args) script += " '" + a + "'";
+        return sh(script);
+    }
+    ToolRun tavo_gray(const std::vector<std::string>& args) const { return tavo(args, "tavo_gray"); }
+    std::set<std::string> files() const {  // the folder's entries
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
+        return names;
+    }
+    // What the console shows of UTF-8 text: Windows-1252 under Wine.
+    std::string on_console(std::string text) const {
+        for (const auto& [utf8, ansi] : {std::pair{"é", "\xE9"}, {"É", "\xC9"}})
+            for (std::size_t at = 0; under_wine && (at = text.find(utf8)) != std::string::npos;) text.replace(at, 2, ansi);
+        return text;
+    }
+    Bytes file(const std::string& name) const {
+        std::ifstream in(dir / name, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+    void put(const std::string& name, const Bytes& bytes) const {
+        std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                          static_cast<std::streamsize>(bytes.size()));
+    }
+};
+
+inline Bytes record_of(const std::string& name, int width, int height) {
+    std::vector<std::uint8_t> record;
+    EXPECT_EQ(pack_image_record(name, width, height, pattern(width, height), IDENTITY_LEVELS, record), 0);
+    return record;
+}
+
+inline Bytes bmp_of(int width, int height, const Bytes& pixels, const std::array<std::uint8_t, 64>& palette = GRAY_PALETTE) {
+    return written_by([&](ByteStream& s) { write_bmp(s, width, height, palette, pixels); });
+}
+
