@@ -151,7 +151,9 @@ TEST_F(Gray, CommandLinesOfBothPrograms) {
         {"tavo_gray", {"x.png", "--help"}, 0, usage},
         {"tavo_gray", {"-h"}, 0, usage},
         {"tavo_gray", {}, 1, usage},
-        {"tavo_gray", {"--bogus", "x.png"}, 1, "Error - unknown option --bogus\n" + usage},
+        {"tavo_gray", {"--bogus", "-x", "x.png"}, 1, "Error - unknown option --bogus\n" + usage},
+        {"tavo_gray", {"-x", "x.png"}, 1, "Error - unknown option -x\n" + usage},
+        {"tavo_gray", {"x.png", "-o"}, 1, "Error - unknown option -o\n" + usage},  // a folder missing
         {"tavo_gray", {"--", "-x.png"}, 1, "-x.png .. Error while opening -x.png\n"},
     };
     for (const auto& [tool, args, status, starts] : cases) {

@@ -24,7 +24,7 @@ std::string record_name_of(std::string_view file_name);
 std::string file_stem_of_record(std::string_view record_name);
 
 // STEM.bmp, or "STEM (n).bmp" for the n-th copy from the second on.
-std::string numbered_file_name(std::string_view stem, unsigned copy = 1);
+std::string numbered_file_name(std::string_view stem, unsigned copy);
 
 // The file a record is written to: numbered_file_name of its stem.
 std::string output_file_name(std::string_view record_name, unsigned copy = 1);
