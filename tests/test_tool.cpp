@@ -211,6 +211,23 @@ TEST_F(Tool, ExportWritesGrayBmpsNamedSafely) {
     EXPECT_EQ(file("CAT.bmp"), expected_cat);
 }
 
+// A file name of any script comes in as the handheld's Windows-1252 holds
+// it, a character it lacks as '_'; a Windows-1252 name goes out as the file
+// of exactly that name. (On Windows, whatever the ANSI code page.)
+TEST_F(Tool, NamesOfEveryScriptComeAndGo) {
+    for (const char* name : {"Łódź", "Ελλάδα", "emoji 😀", "café"})
+        put(std::string(name) + ".bmp", bmp_of(2, 1, pattern(2, 1)));
+    ToolRun run = tavo({"i", "db.pdb"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(file("db.pdb"), database_of({record_of("caf\xE9", 2, 1), record_of("emoji _", 2, 1),
+                                           record_of("_\xF3" "d_", 2, 1), record_of("______", 2, 1)}));
+    fs::create_directory(dir / "out");
+    put("out/in.pdb", database_of({record_of("Caf\xE9 cr\xE8me", 2, 1)}));
+    run = sh("cd out && tavo in.pdb");
+    EXPECT_EQ(run.out, on_console("Reading database file in.pdb\nWriting file Café crème.bmp\nConversion complete\n"));
+    EXPECT_EQ(file("out/Café crème.bmp"), bmp_of(2, 1, pattern(2, 1)));
+}
+
 // Pictures of one name come back under their numbered names; a database named
 // *.bmp is replaced.
 TEST_F(Tool, ExportThenImportGivesTheSameRecords) {

@@ -70,10 +70,11 @@ protected:
         for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
         return names;
     }
-    // What the console shows of UTF-8 text: Windows-1252 under Wine.
+    // What the console shows of UTF-8 text: under Wine, redirected, the ANSI
+    // code page, Windows-1252, whose bytes A0-FF are Latin-1's.
     std::string on_console(std::string text) const {
-        for (const auto& [utf8, ansi] : {std::pair{"é", "\xE9"}, {"É", "\xC9"}})
-            for (std::size_t at = 0; under_wine && (at = text.find(utf8)) != std::string::npos;) text.replace(at, 2, ansi);
+        for (std::size_t at = 0; under_wine && (at = text.find_first_of("\xC2\xC3", at)) != std::string::npos; ++at)
+            text.replace(at, 2, 1, static_cast<char>((text[at] & 0x1F) << 6 | (text[at + 1] & 0x3F)));
         return text;
     }
     Bytes file(const std::string& name) const {

@@ -1,3 +1,7 @@
 #include "cli/tavo.h"
 
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) { return run_with_utf8_arguments(argc, argv, tavo_main); }
+#else
 int main(int argc, char** argv) { return tavo_main(argc, argv); }
+#endif

@@ -10,6 +10,7 @@
 #include "convert/names.h"
 #include "convert/record_to_bmp.h"
 #include "formats/pdb.h"
+#include "io/console.h"
 
 Options parse_arguments(int argc, const char* const* argv) {
     Options options;
@@ -58,7 +59,7 @@ void print_usage() {
         "TAVO 1.1 (Aug 29,2002)\n",
         "Written by the tavo project; to reach its authors, see the README.md that comes with tavo.\n",
     };
-    for (const char* line : LINES) std::printf("%s", line);
+    for (const char* line : LINES) print("%s", line);
 }
 
 // The current folder's entries whose names are wanted, sorted by name.
@@ -120,7 +121,7 @@ int export_images(const std::string& database_path) {
     const std::string path = shown(database_path);
     ByteStream stream;
     if (open_read(stream, database_path) != 0) return fail("Error while opening %s\n", path.c_str());
-    std::printf("Reading database file %s\n", path.c_str());
+    print("Reading database file %s\n", path.c_str());
     PdbDatabase database;
     int status = read_palm_database(stream, path, database);
     WrittenFiles files{{database_path}, {}, {}};
@@ -162,14 +163,14 @@ int import_images(const std::string& database_path) {
         unread |= bmp_to_record(name, record);
         if (record.empty() || add_record(database, record) != 0) continue;
         records.push_back(std::move(record));
-        std::printf("OK\n");
+        print("OK\n");
     }
     if (records.empty() && old_records > 0) {
         stream.failed = true;
         close_stream(stream);
         return fail("Error - no picture imported, %s left as it was\n", path.c_str());
     }
-    std::printf("Writing database file %s\n", path.c_str());
+    print("Writing database file %s\n", path.c_str());
     const int unwritten = write_database(stream, database) | close_stream(stream);
     free_database(database);
     return unwritten != 0 ? fail("Error while writing %s\n", path.c_str()) : unread;
@@ -179,11 +180,11 @@ int tavo_main(int argc, const char* const* argv) {
     prepare_process();
     const Options options = parse_arguments(argc, argv);
     if (options.usage || options.version) {
-        options.usage ? print_usage() : void(std::printf("tavo %s\n", TAVO_VERSION));
+        options.usage ? print_usage() : void(print("tavo %s\n", TAVO_VERSION));
         return 0;
     }
     const std::string path = options.database_path ? *options.database_path : default_database_path();
     if ((options.import ? import_images(path) : export_images(path)) != 0) return 1;
-    std::printf("Conversion complete\n");
+    print("Conversion complete\n");
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "convert/names.h"
+#include "io/console.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ std::array<GrayLevel, 16> rank_palette(std::span<const std::uint8_t, BMP_PALETTE
 }
 
 int bmp_to_record(const std::string& file_name, std::vector<std::uint8_t>& record) {
-    std::printf("%s .. ", shown(file_name).c_str());
+    print("%s .. ", shown(file_name).c_str());
     ByteStream stream;
     if (open_read(stream, file_name) != 0) return fail("Error while opening %s\n", shown(file_name).c_str());
     convert_bmp(stream, record_name_of(file_name), record);

@@ -8,11 +8,6 @@
 
 namespace {
 
-// Windows hands file names to the program in the PC's ANSI code page, which
-// on a Western PC is the handheld's own character set. Elsewhere file names
-// and the console are UTF-8, and names cross between the two.
-constexpr bool UTF8_FILE_NAMES = !ON_WINDOWS;
-
 // The characters of Windows-1252's bytes 0x80-0x9F; 0 where it leaves the
 // byte undefined. Below and above them the bytes are Latin-1.
 constexpr char16_t WINDOWS_1252_80_TO_9F[32] = {
@@ -146,7 +141,7 @@ std::string utf8_of(std::string_view name) {
 }  // namespace
 
 std::string record_name_of(std::string_view file_name) {
-    const std::string name = UTF8_FILE_NAMES ? windows_1252_of_file_name(file_name) : std::string(file_name);
+    const std::string name = windows_1252_of_file_name(file_name);
     const std::size_t n = name.size();
     return n >= 4 && name[n - 4] == '.' ? name.substr(0, n - 4) : name;
 }
@@ -155,7 +150,7 @@ std::string file_stem_of_record(std::string_view record_name) {
     std::string name(record_name);
     std::replace_if(name.begin(), name.end(), is_forbidden, REPLACEMENT);
     if (is_device_name(name)) name.insert(name.begin(), REPLACEMENT);
-    return UTF8_FILE_NAMES ? utf8_of(name) : name;
+    return utf8_of(name);
 }
 
 std::string numbered_file_name(std::string_view stem, unsigned copy) {
@@ -185,7 +180,7 @@ std::string claim_file_name(const std::string& folder, std::string_view stem, Wr
 
 std::u32string name_key(std::string_view file_name) {
     std::u32string key;
-    if (!UTF8_FILE_NAMES || !decode_utf8(file_name, key)) {
+    if (!decode_utf8(file_name, key)) {
         key.clear();
         for (const char byte : file_name) key += character_of(static_cast<unsigned char>(byte));
     }
@@ -204,9 +199,9 @@ std::string shown(std::string_view name) {
     std::string text;
     for (std::size_t i = 0, length = 0; i < name.size(); i += length) {
         char32_t c = static_cast<unsigned char>(name[i]);
-        length = UTF8_FILE_NAMES ? decode_utf8_character(name.substr(i), c) : 1;
+        length = decode_utf8_character(name.substr(i), c);
         const bool control = length == 0 || (c < 0x80 ? is_control_character(static_cast<unsigned char>(c))
-                                                      : UTF8_FILE_NAMES && c < 0xA0);
+                                                      : c < 0xA0);
         length = std::max<std::size_t>(length, 1);  // a byte that is not UTF-8 shows on its own
         text += control ? std::string_view("?") : name.substr(i, length);
     }

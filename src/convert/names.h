@@ -1,7 +1,8 @@
 // Names on both sides of a conversion: the record name a BMP file gives,
 // the file a record is written to, which files import takes and in what
 // order, and how names show on the console. Record names are Windows-1252;
-// file names are too on Windows, and UTF-8 elsewhere.
+// file names are UTF-8 on every system (on Windows the io layer turns them
+// into UTF-16 and back).
 #pragma once
 
 #include <map>
@@ -55,8 +56,8 @@ std::u32string name_key(std::string_view file_name);
 void sort_by_name(std::vector<std::string>& names);
 
 // A name as the console shows it: control characters (C0, DEL, and C1 as
-// U+0080-U+009F in UTF-8) as '?', and where names are UTF-8 every byte that
-// is not part of valid UTF-8 too, so that no name sends the terminal a command.
+// U+0080-U+009F) as '?', and every byte that is not part of valid UTF-8
+// too, so that no name sends the terminal a command.
 std::string shown(std::string_view name);
 
 // True when name ends in ".bmp" in any mix of letter case.

@@ -5,7 +5,7 @@
 
 #include "convert/names.h"
 #include "formats/image_record.h"
-#include "io/file_system.h"
+#include "io/console.h"
 
 int record_to_bmp(std::span<const std::uint8_t> record, unsigned number, WrittenFiles& files) {
     ImageRecord image;
@@ -13,7 +13,7 @@ int record_to_bmp(std::span<const std::uint8_t> record, unsigned number, Written
     const std::string file_name = claim_file_name("", file_stem_of_record(image.name), files);
     ByteStream stream;
     if (open_write(stream, file_name) != 0) return fail("Cannot write file %s\n", file_name.c_str());
-    std::printf("Writing file %s\n", file_name.c_str());
+    print("Writing file %s\n", file_name.c_str());
     write_bmp(stream, 2 * image.row_bytes, image.height, GRAY_PALETTE, image.levels);
     if (close_stream(stream) != 0) return fail("Cannot write file %s\n", file_name.c_str());
     return 0;

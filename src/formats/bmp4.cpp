@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cinttypes>
 
+#include "io/console.h"
+
 namespace {
 
 constexpr std::uint32_t FILE_HEADER_SIZE = 14;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "io/byte_stream.h"
+#include "io/console.h"
 
 int pack_image_record(std::string_view name, int width, int height, std::span<const std::uint8_t> pixels,
                       const LevelTable& level_of, std::vector<std::uint8_t>& record) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
+#include "io/console.h"
+
 int read_bytes(ByteStream& stream, std::size_t count, std::uint8_t* buffer) {
     for (std::size_t i = 0; i < count; ++i)
         if (get_byte(stream, buffer[i]) != 0) return 1;

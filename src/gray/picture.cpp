@@ -10,6 +10,7 @@
 #include "convert/bmp_to_record.h"
 #include "convert/names.h"
 #include "io/byte_stream.h"
+#include "io/console.h"
 
 namespace {
 

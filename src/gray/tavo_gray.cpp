@@ -5,6 +5,7 @@
 
 #include "convert/record_to_bmp.h"
 #include "gray/picture.h"
+#include "io/console.h"
 #include "io/file_system.h"
 
 GrayOptions parse_gray_arguments(int argc, const char* const* argv) {
@@ -32,7 +33,7 @@ GrayOptions parse_gray_arguments(int argc, const char* const* argv) {
 }
 
 void print_gray_usage() {
-    std::printf(
+    print(
         "Usage: tavo-gray [--line-art] [-o DIR] FILE...\n"
         "Makes each picture (PNG, JPEG, GIF, BMP, TGA, PNM) a 16-gray BMP file that\n"
         "tavo imports faithfully: DIR/NAME.bmp, scaled down to fit 160 x 160 pixels.\n"
@@ -43,7 +44,7 @@ void print_gray_usage() {
 }
 
 int convert_picture(const std::string& file, const std::string& folder, bool line_art, WrittenFiles& written) {
-    std::printf("%s .. ", shown(file).c_str());
+    print("%s .. ", shown(file).c_str());
     const std::string here = folder_of(file);
     if (has_bmp_suffix(file) && same_file(here.empty() ? "." : here, folder.empty() ? "." : folder))
         return fail("Error - the picture would replace %s; write into another folder with -o DIR\n", shown(file).c_str());
@@ -54,7 +55,7 @@ int convert_picture(const std::string& file, const std::string& folder, bool lin
     const bool opened = open_write(stream, path) == 0;
     if (opened) write_bmp(stream, picture.width, picture.height, GRAY_PALETTE, picture.levels);
     if (!opened || close_stream(stream) != 0) return fail("Cannot write file %s\n", shown(path).c_str());
-    std::printf("%s\n", shown(path).c_str());
+    print("%s\n", shown(path).c_str());
     return 0;
 }
 
@@ -62,11 +63,11 @@ int tavo_gray_main(int argc, const char* const* argv) {
     prepare_process();
     const GrayOptions options = parse_gray_arguments(argc, argv);
     if (options.usage || options.version) {
-        options.usage ? print_gray_usage() : void(std::printf("tavo-gray (tavo) %s\n", TAVO_VERSION));
+        options.usage ? print_gray_usage() : void(print("tavo-gray (tavo) %s\n", TAVO_VERSION));
         return 0;
     }
     if (!options.unknown.empty() || options.files.empty()) {
-        if (!options.unknown.empty()) std::printf("Error - unknown option %s\n", shown(options.unknown).c_str());
+        if (!options.unknown.empty()) print("Error - unknown option %s\n", shown(options.unknown).c_str());
         print_gray_usage();
         return 1;
     }

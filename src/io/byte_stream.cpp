@@ -1,7 +1,6 @@
 #include "io/byte_stream.h"
 
 #include <algorithm>
-#include <cstdarg>
 
 #ifdef _WIN32
 #define fseeko _fseeki64  // 64-bit offsets on Windows too
@@ -78,12 +77,4 @@ int close_stream(ByteStream& stream) {
     if (!stream.writing) return std::fclose(stream.file.release()) != 0 || stream.failed ? 1 : 0;
     if (!stream.failed) flush_stream(stream);
     return replace_file(stream.file.release(), stream.replacement, !stream.failed, stream.sync);
-}
-
-int fail(const char* format, ...) {
-    std::va_list arguments;
-    va_start(arguments, format);
-    std::vprintf(format, arguments);
-    va_end(arguments);
-    return 1;
 }

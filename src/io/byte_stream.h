@@ -55,9 +55,3 @@ inline void put_byte(ByteStream& stream, std::uint8_t byte) {
 
 // Moves a read stream; as with files, a seek past the end leaves nothing to read.
 int seek_to(ByteStream& stream, std::uint64_t offset);
-
-// Prints a message (printf-style) and returns 1: a failing step reports its own fault.
-#if defined(__GNUC__) && !defined(__MINGW32__)  // MinGW's printf archetype lacks %zu
-__attribute__((format(printf, 1, 2)))
-#endif
-int fail(const char* format, ...);

@@ -1,11 +1,11 @@
 #include "io/file_system.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include <fcntl.h>
@@ -15,26 +15,49 @@
 #include <io.h>
 #include <process.h>
 #include <windows.h>
-// Windows has no links nor FIFOs, and no owner or mode bits to keep.
-constexpr int O_NONBLOCK = 0, O_CLOEXEC = 0;
-static bool S_ISLNK(unsigned) { return false; }
-static int lstat(const char* path, struct stat* about) { return stat(path, about); }
-static int fsync(int fd) { return _commit(fd); }
-static int fchmod(int, unsigned) { return 0; }
-static int fchown(int, int, int) { return 0; }
 #else
 #include <dirent.h>
 #include <unistd.h>
-constexpr int O_BINARY = 0;
 #endif
 
 namespace {
+
+// Paths as the system takes them: UTF-16 on Windows, the tool's own bytes
+// elsewhere. Windows has no links nor FIFOs, and no owner or mode bits to keep.
+#ifdef _WIN32
+using NativeChar = wchar_t;
+using FileStatus = struct _stat64;
+std::wstring native(const std::string& path) { return to_utf16(path); }
+int status_of(const std::string& path, FileStatus& about) { return _wstat64(native(path).c_str(), &about); }
+int status_of(int fd, FileStatus& about) { return _fstat64(fd, &about); }
+bool is_link(const FileStatus&) { return false; }
+int open_to_read(const std::string& path) { return _wopen(native(path).c_str(), _O_RDONLY | _O_BINARY); }
+bool is_writable(const std::string& path) { return _waccess(native(path).c_str(), 2) == 0; }
+int remove_file(const NativeChar* path) { return DeleteFileW(path) ? 0 : 1; }
+int sync_file(int fd) { return _commit(fd); }
+void keep_owner_and_mode(int, const FileStatus&) {}
+#else
+using NativeChar = char;
+using FileStatus = struct stat;
+const std::string& native(const std::string& path) { return path; }
+int status_of(const std::string& path, FileStatus& about) { return lstat(path.c_str(), &about); }
+int status_of(int fd, FileStatus& about) { return fstat(fd, &about); }
+bool is_link(const FileStatus& about) { return S_ISLNK(about.st_mode); }
+int open_to_read(const std::string& path) { return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }
+bool is_writable(const std::string& path) { return access(path.c_str(), W_OK) == 0; }
+int remove_file(const NativeChar* path) { return unlink(path); }
+int sync_file(int fd) { return fsync(fd); }
+void keep_owner_and_mode(int fd, const FileStatus& about) {
+    if (fchown(fd, about.st_uid, about.st_gid) != 0) {}  // where the system allows
+    fchmod(fd, about.st_mode & 07777);
+}
+#endif
 
 // The temporary file of the replacement under way, for the signal handler: a
 // run has at most one at a time. While it is made, renamed or removed, the
 // signals are held, so that the handler never removes a file of that name
 // that the run does not own.
-char pending_temp[4096];
+NativeChar pending_temp[4096];
 volatile std::sig_atomic_t temp_pending = 0;
 
 #ifdef _WIN32
@@ -53,14 +76,14 @@ void hold_signals(bool hold) {
 // handler ends the process. The lock stays taken, so no new file is made.
 BOOL WINAPI remove_pending_on_break(DWORD) {
     AcquireSRWLockExclusive(&held);
-    if (temp_pending != 0) DeleteFileA(pending_temp);
+    if (temp_pending != 0) remove_file(pending_temp);
     temp_pending = 0;
     return FALSE;
 }
 
 // Creates path for writing; fails (EEXIST) when anything of that name exists.
-int create_new(const std::string& path) {
-    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+int create_new(const std::wstring& path) {
+    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
@@ -74,9 +97,9 @@ int create_new(const std::string& path) {
 
 // Another process may hold the target for a moment (a virus scanner, an
 // indexer, another run): the move is tried again for about a second.
-int move_over(const char* from, const char* to) {
+int move_over(const std::wstring& from, const std::wstring& to) {
     for (int attempt = 0;; ++attempt) {
-        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return 0;
+        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
         const DWORD error = GetLastError();
         const bool held_by_another =
             error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
@@ -104,17 +127,15 @@ void hold_signals(bool hold) {
 // Removes the temporary file, then ends the run as the signal would: raised
 // again with its default action, it arrives once the handler returns.
 extern "C" void remove_pending_then_end(int signal_number) {
-    if (temp_pending != 0) unlink(pending_temp);
+    if (temp_pending != 0) remove_file(pending_temp);
     temp_pending = 0;
     std::signal(signal_number, SIG_DFL);
     std::raise(signal_number);
 }
 
-int create_new(const std::string& path) {
-    return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_CLOEXEC, 0666);
-}
+int create_new(const std::string& path) { return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }
 
-int move_over(const char* from, const char* to) { return std::rename(from, to); }
+int move_over(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()); }
 
 #endif
 
@@ -129,12 +150,13 @@ int create_temp(const std::string& folder, std::string& temp_path) {
         std::uint64_t bits = state >> 16;
         temp_path = folder + ".tavo-";
         for (int k = 0; k < 6; ++k, bits /= 62) temp_path += LETTERS[bits % 62];
-        if (temp_path.size() >= sizeof pending_temp) break;  // longer than any path the system takes
+        const auto path = native(temp_path);
+        if (path.size() >= std::size(pending_temp)) break;  // longer than any path the system takes
         hold_signals(true);
-        const int fd = create_new(temp_path);
+        const int fd = create_new(path);
         const int error = errno;
         if (fd >= 0) {
-            std::memcpy(pending_temp, temp_path.c_str(), temp_path.size() + 1);
+            std::copy(path.c_str(), path.c_str() + path.size() + 1, pending_temp);
             temp_pending = 1;
         }
         hold_signals(false);
@@ -146,6 +168,33 @@ int create_temp(const std::string& folder, std::string& temp_path) {
 }
 
 }  // namespace
+
+#ifdef _WIN32
+
+std::wstring to_utf16(std::string_view text) {
+    const auto size = static_cast<int>(text.size());
+    std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
+    return wide;
+}
+
+std::string to_utf8(std::wstring_view text) {
+    const auto size = static_cast<int>(text.size());
+    std::string utf8(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr);
+    return utf8;
+}
+
+int run_with_utf8_arguments(int argc, wchar_t** argv, int (*program)(int, const char* const*)) {
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; ++i) arguments.push_back(to_utf8(argv[i]));
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+    pointers.push_back(nullptr);
+    return program(argc, pointers.data());
+}
+
+#endif
 
 void prepare_process() {
 #ifdef _WIN32
@@ -174,9 +223,9 @@ void prepare_process() {
 }
 
 std::FILE* open_regular_file(const std::string& path, std::uint64_t& size) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_BINARY | O_CLOEXEC);
-    struct stat about {};
-    std::FILE* file = fd >= 0 && fstat(fd, &about) == 0 && S_ISREG(about.st_mode) ? fdopen(fd, "rb") : nullptr;
+    const int fd = open_to_read(path);
+    FileStatus about{};
+    std::FILE* file = fd >= 0 && status_of(fd, about) == 0 && S_ISREG(about.st_mode) ? fdopen(fd, "rb") : nullptr;
     if (file == nullptr && fd >= 0) close(fd);
     size = file != nullptr ? static_cast<std::uint64_t>(about.st_size) : 0;
     return file;
@@ -184,16 +233,13 @@ std::FILE* open_regular_file(const std::string& path, std::uint64_t& size) {
 
 std::FILE* create_replacement(const std::string& path, Replacement& replacement) {
     replacement = {path, ""};
-    struct stat about {};
-    const bool exists = lstat(path.c_str(), &about) == 0;
+    FileStatus about{};
+    const bool exists = status_of(path, about) == 0;
     const bool regular = exists && S_ISREG(about.st_mode);
-    if (exists && (regular ? access(path.c_str(), W_OK) != 0 : !S_ISLNK(about.st_mode))) return nullptr;
+    if (exists && (regular ? !is_writable(path) : !is_link(about))) return nullptr;
     const int fd = create_temp(folder_of(path), replacement.temp_path);
     if (fd < 0) return nullptr;
-    if (regular) {
-        if (fchown(fd, about.st_uid, about.st_gid) != 0) {}  // kept where the system allows
-        fchmod(fd, about.st_mode & 07777);
-    }
+    if (regular) keep_owner_and_mode(fd, about);
     std::FILE* file = fdopen(fd, "wb");
     if (file == nullptr) {
         close(fd);
@@ -204,13 +250,14 @@ std::FILE* create_replacement(const std::string& path, Replacement& replacement)
 
 int replace_file(std::FILE* file, Replacement& replacement, bool written, bool sync) {
     if (file != nullptr) {
-        written = written && std::fflush(file) == 0 && (!sync || fsync(fileno(file)) == 0);
+        written = written && std::fflush(file) == 0 && (!sync || sync_file(fileno(file)) == 0);
         written = std::fclose(file) == 0 && written;
     }
     if (replacement.temp_path.empty()) return 1;
+    const auto temp = native(replacement.temp_path);
     hold_signals(true);
-    const bool moved = written && move_over(replacement.temp_path.c_str(), replacement.path.c_str()) == 0;
-    if (!moved) std::remove(replacement.temp_path.c_str());
+    const bool moved = written && move_over(temp, native(replacement.path)) == 0;
+    if (!moved) remove_file(temp.c_str());
     temp_pending = 0;
     hold_signals(false);
     replacement.temp_path.clear();
@@ -220,28 +267,28 @@ int replace_file(std::FILE* file, Replacement& replacement, bool written, bool s
 std::string folder_of(const std::string& path) { return path.substr(0, path.find_last_of(PATH_SEPARATORS) + 1); }
 
 bool path_exists(const std::string& path) {
-    struct stat about {};
-    return lstat(path.c_str(), &about) == 0;
-}
-
-std::string current_folder() {
-    const std::unique_ptr<char, decltype(&std::free)> folder(getcwd(nullptr, 0), &std::free);
-    return folder ? folder.get() : ".";
+    FileStatus about{};
+    return status_of(path, about) == 0;
 }
 
 #ifdef _WIN32
 
 std::string follow_links(const std::string& path) { return path; }
 
+std::string current_folder() {
+    const std::unique_ptr<wchar_t, decltype(&std::free)> folder(_wgetcwd(nullptr, 0), &std::free);
+    return folder ? to_utf8(folder.get()) : ".";
+}
+
 int list_folder(std::vector<std::string>& names) {
     names.clear();
-    _finddata_t entry{};
-    const intptr_t handle = _findfirst("*", &entry);
-    if (handle == -1) return errno == ENOENT ? 0 : 1;  // a drive's root may hold nothing
-    do names.emplace_back(entry.name);
-    while (_findnext(handle, &entry) == 0);
-    const int status = errno == ENOENT ? 0 : 1;  // the end of the listing, or a read error
-    _findclose(handle);
+    WIN32_FIND_DATAW entry{};
+    const HANDLE listing = FindFirstFileW(L"*", &entry);
+    if (listing == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : 1;  // a drive's root may hold nothing
+    do names.push_back(to_utf8(entry.cFileName));
+    while (FindNextFileW(listing, &entry));
+    const int status = GetLastError() == ERROR_NO_MORE_FILES ? 0 : 1;  // the end of the listing, or a read error
+    FindClose(listing);
     return status;
 }
 
@@ -249,8 +296,8 @@ int list_folder(std::vector<std::string>& names) {
 bool same_file(const std::string& a, const std::string& b) {
     BY_HANDLE_FILE_INFORMATION info[2]{};
     for (int i = 0; i < 2; ++i) {
-        const HANDLE file = CreateFileA((i == 0 ? a : b).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                        FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        const HANDLE file = CreateFileW(native(i == 0 ? a : b).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         const bool known = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info[i]);
         if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
         if (!known) return false;
@@ -271,6 +318,11 @@ std::string follow_links(const std::string& path) {
         at = to.starts_with('/') ? to : folder_of(at) + to;
     }
     return at;
+}
+
+std::string current_folder() {
+    const std::unique_ptr<char, decltype(&std::free)> folder(getcwd(nullptr, 0), &std::free);
+    return folder ? folder.get() : ".";
 }
 
 int list_folder(std::vector<std::string>& names) {

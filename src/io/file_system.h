@@ -16,6 +16,16 @@ inline constexpr bool ON_WINDOWS = false;
 // What ends a path's folder part: '/', and on Windows '\\' and a drive's ':' too.
 inline constexpr std::string_view PATH_SEPARATORS = ON_WINDOWS ? "/\\:" : "/";
 
+#ifdef _WIN32
+// Between the UTF-8 the tools use for names and text and Windows' UTF-16:
+// the one place where the two meet.
+std::wstring to_utf16(std::string_view text);
+std::string to_utf8(std::wstring_view text);
+
+// Runs program with the wide arguments of wmain in UTF-8.
+int run_with_utf8_arguments(int argc, wchar_t** argv, int (*program)(int, const char* const*));
+#endif
+
 // Opens each of the standard descriptors 0, 1 and 2 that is closed on the null
 // device, so that no file the run opens takes their place, and has the signals
 // that end a run (Ctrl-C and Ctrl-Break on Windows) remove an unfinished

@@ -1,0 +1,17 @@
+// The console: every message the tools print goes through print, so that
+// names reach it as the system shows them. Text is UTF-8 inside the tools.
+// On Windows a console window gets it as UTF-16 (WriteConsoleW), and a file
+// or a pipe in the ANSI code page, the bytes Windows programs write there.
+#pragma once
+
+#if defined(__GNUC__) && !defined(__MINGW32__)  // MinGW's printf archetype lacks %zu
+#define TAVO_PRINTF_FORMAT __attribute__((format(printf, 1, 2)))
+#else
+#define TAVO_PRINTF_FORMAT
+#endif
+
+// Prints a message, printf-style, to standard output.
+TAVO_PRINTF_FORMAT void print(const char* format, ...);
+
+// Prints a message and returns 1: a failing step reports its own fault.
+TAVO_PRINTF_FORMAT int fail(const char* format, ...);
