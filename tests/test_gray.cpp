@@ -96,7 +96,7 @@ TEST_F(Gray, ALargerPictureIsShrunkToFit) {
     EXPECT_EQ(thin.width * 1000 + thin.height, 160 * 1000 + 1);
     EXPECT_EQ(thin.pixels, Bytes(160, 15));
     // Three samples to two: each output takes one and a half, weighed by the part it covers.
-    EXPECT_EQ(shrink_and_turn({0, 90, 180, 3, 3, 3}, 3, 2, 2), (std::vector<float>{30, 3, 150, 3}));
+    EXPECT_EQ(shrink_and_turn(std::vector<float>{0, 90, 180, 3, 3, 3}, 3, 2, 2), (std::vector<float>{30, 3, 150, 3}));
 }
 
 // Transparency is put onto white; a gray between two of the ramp is

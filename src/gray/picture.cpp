@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 #include <stb_image.h>
@@ -42,9 +43,13 @@ int cannot_decode(const std::string& path, const ByteStream& stream) {
     return fail("Error - not a picture tavo-gray reads (%s)\n", stbi_failure_reason());
 }
 
+using StbPixels = std::unique_ptr<stbi_uc, decltype(&stbi_image_free)>;
+
 // The picture's grays, 0 (black) to 255 (white), each pixel's colour put
-// onto white as far as it is transparent.
-int decode_grays(const std::string& path, std::vector<float>& grays, int& width, int& height) {
+// onto white as far as it is transparent. Each gray is written over its own
+// four bytes of colour, so that a large picture takes its decoded size once.
+int decode_grays(const std::string& path, StbPixels& pixels, int& width, int& height) {
+    static_assert(sizeof(float) == 4);
     ByteStream stream;
     if (open_read(stream, path) != 0) return fail("Error while opening %s\n", shown(path).c_str());
     int channels = 0;
@@ -52,22 +57,22 @@ int decode_grays(const std::string& path, std::vector<float>& grays, int& width,
     if (width > MAX_PICTURE_SIDE || height > MAX_PICTURE_SIDE)
         return fail("Error - %dx%d pixels, more than %d a side\n", width, height, MAX_PICTURE_SIDE);
     seek_to(stream, 0);
-    const std::unique_ptr<stbi_uc, decltype(&stbi_image_free)> rgba(
-        stbi_load_from_callbacks(&READ_STREAM, &stream, &width, &height, &channels, 4), &stbi_image_free);
-    if (!rgba || stream.failed) return cannot_decode(path, stream);
-    grays.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-    for (std::size_t i = 0; i < grays.size(); ++i) {
-        const stbi_uc* pixel = rgba.get() + 4 * i;
+    pixels.reset(stbi_load_from_callbacks(&READ_STREAM, &stream, &width, &height, &channels, 4));
+    if (!pixels || stream.failed) return cannot_decode(path, stream);
+    stbi_uc* const bytes = pixels.get();
+    for (std::size_t i = 0; i < static_cast<std::size_t>(width) * static_cast<std::size_t>(height); ++i) {
+        const stbi_uc* pixel = bytes + 4 * i;
         const std::array<std::uint8_t, 4> entry = {pixel[2], pixel[1], pixel[0], 0};  // as a palette entry: blue first
         const float opacity = pixel[3] / 255.0f;
-        grays[i] = static_cast<float>(brightness(entry)) / 7.0f * opacity + 255.0f * (1.0f - opacity);
+        const float gray = static_cast<float>(brightness(entry)) / 7.0f * opacity + 255.0f * (1.0f - opacity);
+        std::memcpy(bytes + 4 * i, &gray, sizeof gray);
     }
     return 0;
 }
 
 }  // namespace
 
-std::vector<float> shrink_and_turn(const std::vector<float>& in, int in_length, int lines, int out_length) {
+std::vector<float> shrink_and_turn(std::span<const float> in, int in_length, int lines, int out_length) {
     std::vector<float> out(static_cast<std::size_t>(out_length) * static_cast<std::size_t>(lines));
     const double step = static_cast<double>(in_length) / out_length;  // the input each output sample covers
     for (int line = 0; line < lines; ++line) {
@@ -108,18 +113,24 @@ std::vector<GrayLevel> to_levels(std::vector<float> grays, int width, int height
 
 int prepare_picture(const std::string& path, bool line_art, GrayPicture& picture) {
     picture = GrayPicture{};
-    std::vector<float> grays;
+    StbPixels pixels(nullptr, &stbi_image_free);
     int width = 0;
     int height = 0;
-    if (decode_grays(path, grays, width, height) != 0) return 1;
-    if (width > MAX_IMAGE_WIDTH || height > MAX_IMAGE_HEIGHT) {  // shrunk to fit, keeping its shape
+    if (decode_grays(path, pixels, width, height) != 0) return 1;
+    const std::span<const float> grays(reinterpret_cast<const float*>(pixels.get()),
+                                       static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    std::vector<float> fitted;
+    if (width <= MAX_IMAGE_WIDTH && height <= MAX_IMAGE_HEIGHT) {
+        fitted.assign(grays.begin(), grays.end());
+    } else {  // shrunk to fit, keeping its shape
         const double scale = std::max(static_cast<double>(width) / MAX_IMAGE_WIDTH, static_cast<double>(height) / MAX_IMAGE_HEIGHT);
         const int fit_width = std::clamp(static_cast<int>(std::lround(width / scale)), 1, MAX_IMAGE_WIDTH);
         const int fit_height = std::clamp(static_cast<int>(std::lround(height / scale)), 1, MAX_IMAGE_HEIGHT);
-        grays = shrink_and_turn(shrink_and_turn(grays, width, height, fit_width), height, fit_width, fit_height);
+        fitted = shrink_and_turn(shrink_and_turn(grays, width, height, fit_width), height, fit_width, fit_height);
         width = fit_width;
         height = fit_height;
     }
-    picture = {width, height, to_levels(std::move(grays), width, height, line_art)};
+    pixels.reset();
+    picture = {width, height, to_levels(std::move(fitted), width, height, line_art)};
     return 0;
 }

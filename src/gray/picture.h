@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,5 +30,5 @@ int prepare_picture(const std::string& path, bool line_art, GrayPicture& picture
 // shrink_and_turn averages each run of in_length samples of lines lines down
 // to out_length samples and returns them turned: out_length lines of lines
 // samples, so that two calls shrink both sides of a picture.
-std::vector<float> shrink_and_turn(const std::vector<float>& in, int in_length, int lines, int out_length);
+std::vector<float> shrink_and_turn(std::span<const float> in, int in_length, int lines, int out_length);
 std::vector<GrayLevel> to_levels(std::vector<float> grays, int width, int height, bool line_art);
