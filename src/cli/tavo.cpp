@@ -179,8 +179,12 @@ int import_images(const std::string& database_path) {
 int tavo_main(int argc, const char* const* argv) {
     prepare_process();
     const Options options = parse_arguments(argc, argv);
-    if (options.usage || options.version) {
-        options.usage ? print_usage() : void(print("tavo %s\n", TAVO_VERSION));
+    if (options.usage) {
+        print_usage();
+        return 0;
+    }
+    if (options.version) {
+        print("tavo %s\n", TAVO_VERSION);
         return 0;
     }
     const std::string path = options.database_path ? *options.database_path : default_database_path();

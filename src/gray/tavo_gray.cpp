@@ -62,8 +62,12 @@ int convert_picture(const std::string& file, const std::string& folder, bool lin
 int tavo_gray_main(int argc, const char* const* argv) {
     prepare_process();
     const GrayOptions options = parse_gray_arguments(argc, argv);
-    if (options.usage || options.version) {
-        options.usage ? print_gray_usage() : void(print("tavo-gray (tavo) %s\n", TAVO_VERSION));
+    if (options.usage) {
+        print_gray_usage();
+        return 0;
+    }
+    if (options.version) {
+        print("tavo-gray (tavo) %s\n", TAVO_VERSION);
         return 0;
     }
     if (!options.unknown.empty() || options.files.empty()) {
