@@ -35,7 +35,7 @@ GrayOptions parse_gray_arguments(int argc, const char* const* argv) {
 void print_gray_usage() {
     print(
         "Usage: tavo-gray [--line-art] [-o DIR] FILE...\n"
-        "Makes each picture (PNG, JPEG, GIF, BMP, TGA, PNM) a 16-gray BMP file that\n"
+        "Makes each picture (JPEG, PNG, GIF, BMP, WebP) a 16-gray BMP file that\n"
         "tavo imports faithfully: DIR/NAME.bmp, scaled down to fit 160 x 160 pixels.\n"
         "  --line-art   each pixel its nearest gray, not dithered (for drawings)\n"
         "  -o DIR       the folder to write into (the current one by default)\n"
@@ -53,7 +53,7 @@ int convert_picture(const std::string& file, const std::string& folder, bool lin
     const std::string path = folder + claim_file_name(folder, stem_of(file), written);
     ByteStream stream;
     const bool opened = open_write(stream, path) == 0;
-    if (opened) write_bmp(stream, picture.width, picture.height, GRAY_PALETTE, picture.levels);
+    if (opened) write_bmp(stream, static_cast<std::int32_t>(picture.width), static_cast<std::int32_t>(picture.height), GRAY_PALETTE, picture.levels);
     if (!opened || close_stream(stream) != 0) return fail("Cannot write file %s\n", shown(path).c_str());
     print("%s\n", shown(path).c_str());
     return 0;

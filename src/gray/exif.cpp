@@ -1,0 +1,3 @@
+#include "gray/decode.h"
+
+int read_jpeg_orientation(ByteStream&) { return 1; }
