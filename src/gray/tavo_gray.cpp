@@ -35,12 +35,30 @@ GrayOptions parse_gray_arguments(int argc, const char* const* argv) {
 void print_gray_usage() {
     print(
         "Usage: tavo-gray [--line-art] [-o DIR] FILE...\n"
-        "Makes each picture (JPEG, PNG, GIF, BMP, WebP) a 16-gray BMP file that\n"
-        "tavo imports faithfully: DIR/NAME.bmp, scaled down to fit 160 x 160 pixels.\n"
+        "Makes each picture (JPEG, PNG, GIF, BMP, WebP) a 16-gray BMP file that tavo\n"
+        "imports faithfully: DIR/NAME.bmp, upright, scaled down to fit 160 x 160 pixels.\n"
+        "An existing file is never written over: NAME (2).bmp and so on are taken instead.\n"
         "  --line-art   each pixel its nearest gray, not dithered (for drawings)\n"
-        "  -o DIR       the folder to write into (the current one by default)\n"
+        "  -o DIR       the folder to write into, made if missing (the current one by default)\n"
         "  -h, --help   this text\n"
         "  --version    the version\n");
+}
+
+// Writes the picture as the first free name of its stem in folder, never
+// over an existing file: a name taken meanwhile (another run) means the next.
+static int write_picture(const GrayPicture& picture, const std::string& folder, std::string_view stem, WrittenFiles& written) {
+    ByteStream stream;
+    std::string path;
+    for (bool exists = true; exists;) {
+        path = folder + claim_file_name(folder, stem, written);
+        if (open_new(stream, path, exists) == 0) break;
+        if (!exists) return fail("Cannot write file %s\n", shown(path).c_str());
+    }
+    write_bmp(stream, static_cast<std::int32_t>(picture.width), static_cast<std::int32_t>(picture.height), GRAY_PALETTE,
+              picture.levels);
+    if (close_stream(stream) != 0) return fail("Cannot write file %s\n", shown(path).c_str());
+    print("%s\n", shown(path).c_str());
+    return 0;
 }
 
 int convert_picture(const std::string& file, const std::string& folder, bool line_art, WrittenFiles& written) {
@@ -50,12 +68,20 @@ int convert_picture(const std::string& file, const std::string& folder, bool lin
         return fail("Error - the picture would replace %s; write into another folder with -o DIR\n", shown(file).c_str());
     GrayPicture picture;
     if (prepare_picture(file, line_art, picture) != 0) return 1;
-    const std::string path = folder + claim_file_name(folder, stem_of(file), written);
-    ByteStream stream;
-    const bool opened = open_write(stream, path) == 0;
-    if (opened) write_bmp(stream, static_cast<std::int32_t>(picture.width), static_cast<std::int32_t>(picture.height), GRAY_PALETTE, picture.levels);
-    if (!opened || close_stream(stream) != 0) return fail("Cannot write file %s\n", shown(path).c_str());
-    print("%s\n", shown(path).c_str());
+    return write_picture(picture, folder, stem_of(file), written);
+}
+
+// The folder the pictures go to, made when missing; "" for the current one,
+// otherwise ending in a separator.
+static int prepare_folder(std::string& folder) {
+    if (folder.empty()) return 0;
+    bool made = false;
+    if (make_folders(folder, made) != 0) {
+        if (path_exists(folder)) return fail("Error - %s is not a folder\n", shown(folder).c_str());
+        return fail("Error - cannot make the folder %s\n", shown(folder).c_str());
+    }
+    if (made) print("Made the folder %s\n", shown(folder).c_str());
+    if (PATH_SEPARATORS.find(folder.back()) == std::string_view::npos) folder += '/';
     return 0;
 }
 
@@ -76,8 +102,8 @@ int tavo_gray_main(int argc, const char* const* argv) {
         return 1;
     }
     std::string folder = options.folder;
-    if (!folder.empty() && PATH_SEPARATORS.find(folder.back()) == std::string_view::npos) folder += '/';
-    WrittenFiles written{options.files, {}, {}};  // no input is written over
+    if (prepare_folder(folder) != 0) return 1;
+    WrittenFiles written;  // nothing existing is written over: each file is made new
     int status = 0;
     for (const std::string& file : options.files) status |= convert_picture(file, folder, options.line_art, written);
     return status;

@@ -22,9 +22,10 @@ GrayOptions parse_gray_arguments(int argc, const char* const* argv);
 
 void print_gray_usage();
 
-// Writes one picture as FOLDER/NAME.bmp and prints "FILE .. FOLDER/NAME.bmp",
-// or the error; 1 when it cannot be read, converted or written. A BMP file
-// in the folder written to is refused: the picture would replace it.
+// Writes one picture as FOLDER/NAME.bmp, or the first free "NAME (n).bmp",
+// and prints "FILE .. FOLDER/NAME.bmp", or the error; 1 when it cannot be
+// read, converted or written. A BMP file in the folder written to is
+// refused: the picture would replace it.
 int convert_picture(const std::string& file, const std::string& folder, bool line_art, WrittenFiles& written);
 
 // Runs tavo-gray; returns the exit status: 1 when any file failed.

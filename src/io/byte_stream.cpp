@@ -28,6 +28,11 @@ int open_write(ByteStream& stream, const std::string& path, bool sync) {
     return start_file(stream, create_replacement(path, stream.replacement), true);
 }
 
+int open_new(ByteStream& stream, const std::string& path, bool& exists) {
+    stream = ByteStream{};
+    return start_file(stream, create_new_file(path, stream.replacement, exists), true);
+}
+
 void open_memory(ByteStream& stream, std::span<const std::uint8_t> bytes) {
     stream = ByteStream{};
     stream.buffer.assign(bytes.begin(), bytes.end());

@@ -31,6 +31,9 @@ struct ByteStream {
 
 int open_read(ByteStream& stream, const std::string& path);  // 1 unless a regular file opens
 int open_write(ByteStream& stream, const std::string& path, bool sync = false);  // see create_replacement
+// A new file at path, never over anything: 1 (exists set when the name is
+// taken) unless it is made; kept by close_stream only once complete.
+int open_new(ByteStream& stream, const std::string& path, bool& exists);
 void open_memory(ByteStream& stream, std::span<const std::uint8_t> bytes = {});
 // Flushes and puts a written file in place; 1 when any read or write failed,
 // and then a written file replaces nothing (set failed to drop one).

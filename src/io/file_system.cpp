@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include <fcntl.h>
@@ -139,6 +140,26 @@ int move_over(const std::string& from, const std::string& to) { return std::rena
 
 #endif
 
+// Creates path, which must not exist, and makes it the pending file: -1
+// (errno EEXIST when anything of that name exists) on failure.
+int create_pending(const std::string& path) {
+    const auto native_path = native(path);
+    if (native_path.size() >= std::size(pending_temp)) {  // longer than any path the system takes
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    hold_signals(true);
+    const int fd = create_new(native_path);
+    const int error = errno;
+    if (fd >= 0) {
+        std::copy(native_path.c_str(), native_path.c_str() + native_path.size() + 1, pending_temp);
+        temp_pending = 1;
+    }
+    hold_signals(false);
+    errno = error;
+    return fd;
+}
+
 // Creates a file ".tavo-" and six letters or digits in folder, a name no other
 // run uses, and makes it the pending temporary file; -1 on failure.
 int create_temp(const std::string& folder, std::string& temp_path) {
@@ -150,18 +171,9 @@ int create_temp(const std::string& folder, std::string& temp_path) {
         std::uint64_t bits = state >> 16;
         temp_path = folder + ".tavo-";
         for (int k = 0; k < 6; ++k, bits /= 62) temp_path += LETTERS[bits % 62];
-        const auto path = native(temp_path);
-        if (path.size() >= std::size(pending_temp)) break;  // longer than any path the system takes
-        hold_signals(true);
-        const int fd = create_new(path);
-        const int error = errno;
-        if (fd >= 0) {
-            std::copy(path.c_str(), path.c_str() + path.size() + 1, pending_temp);
-            temp_pending = 1;
-        }
-        hold_signals(false);
+        const int fd = create_pending(temp_path);
         if (fd >= 0) return fd;
-        if (error != EEXIST) break;
+        if (errno != EEXIST) break;
     }
     temp_path.clear();
     return -1;
@@ -256,7 +268,8 @@ int replace_file(std::FILE* file, Replacement& replacement, bool written, bool s
     if (replacement.temp_path.empty()) return 1;
     const auto temp = native(replacement.temp_path);
     hold_signals(true);
-    const bool moved = written && move_over(temp, native(replacement.path)) == 0;
+    const bool in_place = replacement.temp_path == replacement.path;  // a new file made where it stays
+    const bool moved = written && (in_place || move_over(temp, native(replacement.path)) == 0);
     if (!moved) remove_file(temp.c_str());
     temp_pending = 0;
     hold_signals(false);
@@ -344,3 +357,28 @@ bool same_file(const std::string& a, const std::string& b) {
 }
 
 #endif
+
+std::FILE* create_new_file(const std::string& path, Replacement& replacement, bool& exists) {
+    replacement = {path, ""};
+    const int fd = create_pending(path);
+    exists = fd < 0 && errno == EEXIST;
+    if (fd < 0) return nullptr;  // nothing of ours to remove
+    replacement.temp_path = path;
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        close(fd);
+        replace_file(nullptr, replacement, false, false);
+    }
+    return file;
+}
+
+int make_folders(const std::string& path, bool& made) {
+#ifdef _WIN32
+    const std::filesystem::path folder(to_utf16(path));
+#else
+    const std::filesystem::path folder(path);
+#endif
+    std::error_code error;
+    made = std::filesystem::create_directories(folder, error);
+    return !error && std::filesystem::is_directory(folder, error) ? 0 : 1;
+}

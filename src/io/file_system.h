@@ -69,3 +69,14 @@ int list_folder(std::vector<std::string>& names);
 
 // True when both paths name one existing file, however spelled (case, "./", links).
 bool same_file(const std::string& a, const std::string& b);
+
+// Creates path for writing only when nothing of that name exists (O_EXCL,
+// CREATE_NEW), so that no file is ever written over and two runs never share
+// one; replace_file then keeps it once complete or removes it, as do the
+// signals that end a run. nullptr on failure, with exists set when the name
+// was taken.
+std::FILE* create_new_file(const std::string& path, Replacement& replacement, bool& exists);
+
+// Makes the folder path and its missing parents; made tells whether any was
+// made. 1 unless path is a folder afterwards.
+int make_folders(const std::string& path, bool& made);
