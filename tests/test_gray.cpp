@@ -104,31 +104,65 @@ TEST_F(Gray, TransparencyGoesOntoWhiteAndLineArtIsNotDithered) {
     EXPECT_NEAR(sum / 256, 127.0 / 17, 0.05);
 }
 
-// No input is written over: a BMP file in the folder written to is refused,
-// and a picture whose name another input bears is numbered. A file that
-// cannot be read is reported on its line and the run goes on, ending with 1.
-TEST_F(Gray, InputsAreNeverWrittenOverAndBadFilesAreReported) {
+// No file is written over: a BMP file in the folder written to is refused,
+// an existing NAME.bmp (the user's, or another input's) makes the next free
+// "NAME (n).bmp", and two runs at once each make a file of their own. A
+// file that cannot be read is reported on its line and the run goes on,
+// ending with 1.
+TEST_F(Gray, NoFileIsWrittenOverAndBadFilesAreReported) {
     const Bytes drawing = bmp_of(2, 1, {0, 15});
+    const Bytes users = {'m', 'i', 'n', 'e'};
     put("a.bmp", drawing);
+    put("b.bmp", users);
+    put("b (2).bmp", users);
     picture("a.png", 2, 1, [](int x, int) { return ramp(x == 0 ? 15 : 0); });
-    picture("huge.png", 16385, 1, [](int, int) { return 0xFFu; });
+    picture("b.png", 2, 1, [](int x, int) { return ramp(x == 0 ? 0 : 15); });
     put("broken.png", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'});
+    put("notes.png", {'h', 'e', 'l', 'l', 'o'});
     fs::create_directory(dir / "folder.png");
-    ToolRun run = tavo_gray({"a.bmp", "a.png", "missing.png", "folder.png", "huge.png", "broken.png"});
+    ToolRun run = tavo_gray({"a.bmp", "a.png", "b.png", "missing.png", "folder.png", "notes.png", "broken.png"});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.out.starts_with("a.bmp .. Error - the picture would replace a.bmp; write into another folder with -o DIR\n"
                                     "a.png .. a (2).bmp\n"
+                                    "b.png .. b (3).bmp\n"
                                     "missing.png .. Error while opening missing.png\n"
                                     "folder.png .. Error while opening folder.png\n"
-                                    "huge.png .. Error - 16385x1 pixels, more than 16384 a side\n"
-                                    "broken.png .. Error - not a picture tavo-gray reads ("))
+                                    "notes.png .. Error - not a picture tavo-gray reads (PNG, JPEG, GIF, BMP, WebP)\n"
+                                    "broken.png .. Error - PNG: "))
         << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 7);
     EXPECT_EQ(file("a.bmp"), drawing);
+    EXPECT_EQ(file("b.bmp"), users);
+    EXPECT_EQ(file("b (2).bmp"), users);
     EXPECT_EQ(file("a (2).bmp"), bmp_of(2, 1, {15, 0}));
-    fs::create_directory(dir / "out");
-    run = tavo_gray({"-o", "out/", "a.bmp"});
-    EXPECT_EQ(run.out, "a.bmp .. out/a.bmp\n");
-    EXPECT_EQ(file("out/a.bmp"), drawing);
+    EXPECT_EQ(file("b (3).bmp"), bmp_of(2, 1, {0, 15}));
+    // Two runs at once, of one picture into one folder: a file each.
+    for (int i = 0; i < 5; ++i) {
+        run = sh("(tavo_gray b.png >/dev/null; echo $?) & (tavo_gray b.png >/dev/null; echo $?) & wait");
+        EXPECT_EQ(run.out, "0\n0\n");
+    }
+    for (int n = 3; n <= 13; ++n) EXPECT_EQ(file("b (" + std::to_string(n) + ").bmp"), bmp_of(2, 1, {0, 15})) << n;
+    EXPECT_EQ(files().size(), 8u + 1u + 11u);  // the inputs and folder.png, a (2).bmp, b (3) to b (13).bmp: nothing else
+}
+
+// -o writes into its folder, made with its missing parents and said so; a
+// folder that is a file is refused before any picture is read.
+TEST_F(Gray, TheFolderWrittenToIsMadeWhenMissing) {
+    picture("p.png", 2, 1, [](int x, int) { return ramp(x == 0 ? 15 : 0); });
+    put("file", {'x'});
+    ToolRun run = tavo_gray({"-o", "new/sub", "p.png"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "Made the folder new/sub\np.png .. new/sub/p.bmp\n");
+    EXPECT_EQ(file("new/sub/p.bmp"), bmp_of(2, 1, {15, 0}));
+    run = tavo_gray({"-o", "new/sub/", "p.png"});
+    EXPECT_EQ(run.out, "p.png .. new/sub/p (2).bmp\n");
+    run = tavo_gray({"-o", "file", "p.png"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "Error - file is not a folder\n");
+    run = tavo_gray({"-o", "file/sub", "p.png"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "Error - cannot make the folder file/sub\n");
+    EXPECT_EQ(files(), (std::set<std::string>{"file", "new", "p.png"}));
 }
 
 TEST_F(Gray, CommandLinesOfBothPrograms) {
