@@ -165,6 +165,24 @@ TEST_F(Gray, TheFolderWrittenToIsMadeWhenMissing) {
     EXPECT_EQ(files(), (std::set<std::string>{"file", "new", "p.png"}));
 }
 
+// Files that once crashed or hung picture decoders (a 16-bit PGM header, an
+// endless HDR file, a TGA cut short, a JPEG whose Huffman table holds more
+// codes than it can, a BMP of 0 x 0 pixels) each end at once with one error
+// line, status 1 and nothing written.
+TEST_F(Gray, HostilePicturesAreRefused) {
+    const fs::path crashers = fs::path(TAVO_SOURCE_DIR) / "fuzz" / "crashers" / "gray";
+    for (const char* name : {"pgm-16-bit-header.pgm", "hdr-endless.hdr", "tga-cut-short.tga", "jpeg-overlong-huffman.jpg",
+                             "bmp-0x0.bmp"}) {
+        fs::copy_file(crashers / name, dir / name);
+        const ToolRun run = tavo_gray({"-o", "out", name});
+        EXPECT_EQ(run.status, 1) << name;
+        EXPECT_TRUE(run.out.starts_with("Made the folder out\n" + std::string(name) + " .. Error - ")) << run.out;
+        EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2) << run.out;
+        EXPECT_TRUE(fs::is_empty(dir / "out")) << name;
+        fs::remove_all(dir / "out");
+    }
+}
+
 TEST_F(Gray, CommandLinesOfBothPrograms) {
     const std::string usage = "Usage: tavo-gray [--line-art] [-o DIR] FILE...\n";
     struct Case { std::string tool; std::vector<std::string> args; int status; std::string starts; };
