@@ -48,10 +48,9 @@ Bytes stored_row(const Rgba& rgba, const Bytes& indices, std::size_t first, std:
         }
     }
     for (std::size_t x = 0; bits > 8 && x < width; ++x) {
-        const std::uint32_t c = rgb_at(rgba, first + x);
-        const std::uint32_t r = c >> 16, g = c >> 8 & 0xFF, blue = c & 0xFF;
-        if (bits == 16) append_le(b, (r >> 3) << 10 | (g >> 3) << 5 | blue >> 3, 2);
-        if (bits >= 24) b.insert(b.end(), {static_cast<std::uint8_t>(blue), static_cast<std::uint8_t>(g), static_cast<std::uint8_t>(r)});
+        const std::uint32_t c = rgb_at(rgba, first + x);  // 0xRRGGBB
+        if (bits == 16) append_le(b, (c >> 19) << 10 | (c >> 11 & 31) << 5 | (c >> 3 & 31), 2);  // 5 bits each
+        if (bits >= 24) append_le(b, c, 3);  // blue, green, red
         if (bits == 32) b.push_back(0);  // most programs leave the 4th byte 0
     }
     b.resize((b.size() + 3) / 4 * 4, 0);
@@ -80,7 +79,8 @@ void encode_rle_row(const Bytes& row, bool nibbles, Bytes& out) {
         n = 0;
         while (x + n < row.size() && n < 255 && run_at(row, x + n) == 1) ++n;
         if (n < 3) {
-            for (std::size_t k = 0; k < n; ++k) out.insert(out.end(), {1, static_cast<std::uint8_t>(nibbles ? row[x + k] << 4 : row[x + k])});
+            for (std::size_t k = 0; k < n; ++k)
+                out.insert(out.end(), {1, static_cast<std::uint8_t>(nibbles ? row[x + k] << 4 : row[x + k])});
         } else {
             out.insert(out.end(), {0, static_cast<std::uint8_t>(n)});
             const std::size_t start = out.size();
@@ -101,13 +101,12 @@ void encode_rle_row(const Bytes& row, bool nibbles, Bytes& out) {
 bool write_bmp_file(const std::string& path, int width, int height, const Rgba& rgba, const BmpOptions& options) {
     const int bits = options.bits;
     const bool known = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
-    if (!known || width <= 0 || height <= 0 || rgba.size() != 4 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height))
-        return false;
+    const auto w = static_cast<std::size_t>(width);
+    if (!known || width <= 0 || height <= 0 || rgba.size() != 4 * w * static_cast<std::size_t>(height)) return false;
     if (options.rle && (options.top_down || (bits != 4 && bits != 8))) return false;  // RLE files are bottom-up
     std::vector<std::uint32_t> palette;
     Bytes indices;
     if (bits <= 8 && !index_picture(rgba, bits, palette, indices)) return false;
-    const auto w = static_cast<std::size_t>(width);
     Bytes pixels;
     for (int i = 0; i < height; ++i) {  // in the file's order
         const auto y = static_cast<std::size_t>(options.top_down ? i : height - 1 - i);
@@ -115,7 +114,8 @@ bool write_bmp_file(const std::string& path, int width, int height, const Rgba& 
             const Bytes row = stored_row(rgba, indices, y * w, w, bits);
             pixels.insert(pixels.end(), row.begin(), row.end());
         } else {
-            encode_rle_row(Bytes(indices.begin() + static_cast<std::ptrdiff_t>(y * w), indices.begin() + static_cast<std::ptrdiff_t>(y * w + w)), bits == 4, pixels);
+            const auto row = indices.begin() + static_cast<std::ptrdiff_t>(y * w);
+            encode_rle_row(Bytes(row, row + width), bits == 4, pixels);
         }
     }
     if (options.rle) pixels.insert(pixels.end(), {0, 1});  // the end of the bitmap

@@ -134,7 +134,8 @@ TEST_F(BmpRead, EveryDepthAndLayoutComesOutExactly) {
     };
     std::vector<std::string> names;
     for (const Case& c : cases) {
-        ASSERT_TRUE(write_bmp_file((dir / c.name).string(), c.width, c.height, ramp_picture(c.width, c.height, c.level), c.options)) << c.name;
+        const Rgba rgba = ramp_picture(c.width, c.height, c.level);
+        ASSERT_TRUE(write_bmp_file((dir / c.name).string(), c.width, c.height, rgba, c.options)) << c.name;
         names.push_back(c.name);
     }
     ToolRun run = make(names);
@@ -147,7 +148,8 @@ TEST_F(BmpRead, EveryDepthAndLayoutComesOutExactly) {
     }
     for (const bool top_down : {false, true}) {
         const std::string name = top_down ? "16-top.bmp" : "16.bmp";
-        ASSERT_TRUE(write_bmp_file((dir / name).string(), 11, 5, ramp_picture(11, 5, pattern_level), {.bits = 16, .top_down = top_down}));
+        const BmpOptions options = {.bits = 16, .top_down = top_down};
+        ASSERT_TRUE(write_bmp_file((dir / name).string(), 11, 5, ramp_picture(11, 5, pattern_level), options));
         run = make({name}, true);
         EXPECT_EQ(run.out, name + " .. out/" + name + "\n");
         EXPECT_EQ(read_back(file("out/" + name)).pixels, levels_of(11, 5, pattern_level)) << name;
@@ -250,7 +252,7 @@ TEST_F(BmpRead, RunLengthEscapesAndRunsPastTheRow) {
 TEST_F(BmpRead, CutShortIsMadeAsFarAsItGoes) {
     const std::vector<std::uint32_t> palette = {0x000000, 0xFFFFFF};
     struct Case { std::string name; Bytes file; std::string warning; Bytes levels; };
-    const auto cut = [](const Bytes& whole, std::size_t drop) { return Bytes(whole.begin(), whole.end() - static_cast<std::ptrdiff_t>(drop)); };
+    const auto cut = [](const Bytes& whole, std::size_t drop) { return Bytes(whole.begin(), whole.end() - std::ptrdiff_t(drop)); };
     const RawBmp bottom_up = {.width = 2, .height = 4, .pixels = Bytes(32, 0)};  // rows of 8 bytes, all black
     RawBmp top_down = bottom_up;
     top_down.height = -4;
@@ -271,7 +273,8 @@ TEST_F(BmpRead, CutShortIsMadeAsFarAsItGoes) {
     const ToolRun run = make(names);
     EXPECT_EQ(run.status, 1);
     for (const Case& c : cases) {
-        const std::string warning = c.warning.empty() ? "" : "Warning - BMP: the file is cut short after " + c.warning + " rows; the rest is white\n";
+        const std::string warning =
+            c.warning.empty() ? "" : "Warning - BMP: the file is cut short after " + c.warning + " rows; the rest is white\n";
         EXPECT_NE(run.out.find(c.name + " .. " + warning + "out/" + c.name + "\n"), std::string::npos) << run.out;
         EXPECT_EQ(read_back(file("out/" + c.name)).pixels, c.levels) << c.name;
     }
