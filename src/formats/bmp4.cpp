@@ -1,6 +1,7 @@
 #include "formats/bmp4.h"
 
 #include <algorithm>
+#include <bit>
 #include <cinttypes>
 
 #include "io/console.h"
@@ -14,6 +15,12 @@ constexpr std::uint32_t CORE_FIELDS_END = 26;  // the file offset up to which th
 constexpr std::uint32_t INFO_FIELDS_END = 50;  // (up to biClrUsed)
 constexpr std::uint32_t WRITTEN_PIXEL_OFFSET = FILE_HEADER_SIZE + INFO_HEADER_SIZE + BMP_PALETTE_SIZE;
 constexpr std::uint32_t PIXELS_PER_METRE = 2834;  // 72 dpi
+constexpr std::uint32_t V2_HEADER_SIZE = 52;   // with red, green and blue masks
+constexpr std::uint32_t V3_HEADER_SIZE = 56;   // and an alpha mask
+constexpr std::uint32_t V4_HEADER_SIZE = 108;
+constexpr std::uint32_t OS2_HEADER_SIZE = 64;  // whose compressions 3 and 4 mean other things
+constexpr std::uint32_t MASKS_IN_HEADER = 54;  // the file offset of the masks a V2 header or larger holds
+constexpr std::size_t KEPT_HEADER_BYTES = 96;  // by file offset: every place masks can be
 
 // Little-endian fields of the header bytes, addressed by file offset.
 std::uint32_t u16_at(std::span<const std::uint8_t> b, std::size_t at) {
@@ -34,80 +41,212 @@ void write_u32_le(ByteStream& stream, std::uint32_t value) {
     write_u16_le(stream, value >> 16);
 }
 
-// Where the palette and the pixels lie, decided from the header alone.
-struct BmpLayout {
-    std::int64_t width = 0;
-    std::int64_t rows = 0;
-    bool top_down = false;
-    std::uint64_t palette_start = 0;
-    unsigned entry_size = 4;
-    unsigned entries = 16;
-    std::uint64_t palette_end = 0;
-    std::uint64_t pixel_start = 0;
-};
+bool known_bit_count(unsigned bits) {
+    return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
 
-// Checks the header's fields in order and prints the first fault found.
-int check_bmp_header(const BmpHeader& h, const BmpLimits& limits, BmpLayout& layout) {
+bool known_compression(const BmpHeader& h) {
+    const bool masked = h.bit_count == 16 || h.bit_count == 32;
+    switch (h.compression) {
+        case BMP_RGB: return true;
+        case BMP_RLE8: return h.bit_count == 8;
+        case BMP_RLE4: return h.bit_count == 4;
+        case BMP_BITFIELDS: return masked && h.info_size != OS2_HEADER_SIZE;
+        case BMP_ALPHABITFIELDS: return masked;
+        default: return false;
+    }
+}
+
+// Where the masks lie: inside a V2 header or larger, or after a 40-byte one.
+void lay_out_masks(const BmpHeader& h, BmpLayout& layout) {
+    const bool masked = h.compression == BMP_BITFIELDS || h.compression == BMP_ALPHABITFIELDS;
+    const unsigned after = !masked || h.info_size >= V2_HEADER_SIZE ? 0 : h.compression == BMP_BITFIELDS ? 3 : 4;
+    layout.header_end = std::uint64_t{FILE_HEADER_SIZE} + h.info_size + 4 * after;
+    if (after > 0) {
+        layout.masks_start = std::uint64_t{FILE_HEADER_SIZE} + h.info_size;
+        layout.mask_count = after;
+    } else if (h.info_size >= V2_HEADER_SIZE) {
+        layout.masks_start = MASKS_IN_HEADER;
+        layout.mask_count = h.info_size >= V3_HEADER_SIZE ? 4 : 3;
+    }
+}
+
+// The palette: a core palette has no count of its own, so a pixel offset
+// inside a full palette tells how many entries there are.
+void lay_out_palette(const BmpHeader& h, BmpLayout& layout) {
     const bool core = h.info_size == CORE_HEADER_SIZE;
-    if (h.bit_count != 4) return fail("Error - only 16 color bitmaps can be imported !\n");
-    if (h.compression != 0) return fail("Error - compressed bitmaps not supported\n");
-    if (!core && h.info_size < INFO_HEADER_SIZE)
-        return fail("Error - BMP info header of %" PRIu32 " bytes is not supported\n", h.info_size);
-    layout.width = h.width;
-    layout.top_down = h.height < 0;
-    layout.rows = layout.top_down ? -std::int64_t{h.height} : h.height;
-    if (layout.width <= 0 || layout.rows == 0)
-        return fail("Error - bitmap size %" PRId64 "x%" PRId64 " has no pixels\n", layout.width, layout.rows);
-    if (layout.width > limits.max_width || layout.rows > limits.max_height)
-        return fail("Error - maximum bitmap size is %" PRId32 "x%" PRId32 ".\n", limits.max_width, limits.max_height);
-    layout.palette_start = std::uint64_t{FILE_HEADER_SIZE} + h.info_size;
+    const unsigned full = layout.bits <= 8 ? 1u << layout.bits : 0;
+    layout.palette_start = layout.header_end;
+    layout.entry_size = core ? 3 : 4;
+    layout.entries = full;
     if (core) {
-        // A core palette has no count of its own; a pixel offset inside a
-        // full palette tells how many entries there are.
-        layout.entry_size = 3;
         const std::uint64_t room = h.pixel_offset > layout.palette_start ? h.pixel_offset - layout.palette_start : 0;
-        if (room >= 3 && room < 16 * 3) layout.entries = static_cast<unsigned>(room / 3);
-    } else if (h.colours_used >= 1 && h.colours_used <= 15) {
+        if (room >= 3 && room < full * 3) layout.entries = static_cast<unsigned>(room / 3);
+    } else if (h.colours_used >= 1 && h.colours_used < full) {
         layout.entries = h.colours_used;
     }
-    layout.palette_end = layout.palette_start + layout.entries * layout.entry_size;
+    layout.palette_end = layout.palette_start + std::uint64_t{layout.entries} * layout.entry_size;
     layout.pixel_start = std::max<std::uint64_t>(h.pixel_offset, layout.palette_end);
-    return 0;
 }
 
-// Reads and drops the bytes from position up to offset; 1 when the file ends first.
-int skip_to(ByteStream& stream, std::uint64_t position, std::uint64_t offset) {
+// Reads and drops the bytes from position up to offset, keeping those that
+// fall in kept (by file offset); 1 when the file ends first.
+int skip_to(ByteStream& stream, std::uint64_t position, std::uint64_t offset, std::span<std::uint8_t> kept = {}) {
     std::uint8_t byte = 0;
-    for (; position < offset; ++position)
+    for (; position < offset; ++position) {
         if (get_byte(stream, byte) != 0) return 1;
-    return 0;
-}
-
-int read_palette(ByteStream& stream, const BmpLayout& layout, Bmp4Image& image) {
-    for (unsigned i = 0; i < layout.entries; ++i)
-        for (unsigned k = 0; k < layout.entry_size; ++k)
-            if (get_byte(stream, image.palette[4 * i + k]) != 0) return 1;
-    image.palette_entries = layout.entries;
-    return 0;
-}
-
-int read_pixels(ByteStream& stream, const BmpLayout& layout, Bmp4Image& image) {
-    const auto w = static_cast<std::size_t>(layout.width);
-    const auto rows = static_cast<std::size_t>(layout.rows);
-    image.pixels.resize(w * rows);
-    std::vector<std::uint8_t> bytes(padded_row_bytes(w));  // a row as the file holds it
-    for (std::size_t i = 0; i < rows; ++i) {
-        const std::size_t length = i + 1 < rows ? bytes.size() : row_bytes(w);  // the last row may lack its padding
-        for (std::size_t k = 0; k < length; ++k)
-            if (get_byte(stream, bytes[k]) != 0) return 1;
-        std::uint8_t* row = image.pixels.data() + (layout.top_down ? i : rows - 1 - i) * w;
-        for (std::size_t j = 0; j < w / 2; ++j) {  // byte j holds pixels 2j and 2j + 1
-            row[2 * j] = bytes[j] >> 4;
-            row[2 * j + 1] = bytes[j] & 15;
-        }
-        if (w % 2 != 0) row[w - 1] = bytes[w / 2] >> 4;  // a last pixel on its own
+        if (position < kept.size()) kept[position] = byte;
     }
     return 0;
+}
+
+BmpChannel channel_of(std::uint32_t mask) {
+    if (mask == 0) return {};
+    const auto shift = static_cast<unsigned>(std::countr_zero(mask));
+    return {mask, shift, mask >> shift};
+}
+
+// The masks of a 16- or 32-bit file: the file's own, or the defaults.
+void set_channels(const BmpLayout& layout, std::span<const std::uint8_t> kept, BmpRows& rows) {
+    const std::uint32_t in_bits = layout.bits == 16 ? 0xFFFF : 0xFFFFFFFF;
+    const auto mask_at = [&](unsigned i) {
+        const std::uint64_t at = layout.masks_start + 4 * i;
+        return i < layout.mask_count && at + 4 <= kept.size() ? u32_at(kept, at) & in_bits : 0;
+    };
+    const bool masked = layout.compression == BMP_BITFIELDS || layout.compression == BMP_ALPHABITFIELDS;
+    std::array<std::uint32_t, 4> masks = layout.bits == 16 ? std::array<std::uint32_t, 4>{0x7C00, 0x3E0, 0x1F, 0}
+                                                           : std::array<std::uint32_t, 4>{0xFF0000, 0xFF00, 0xFF, 0};
+    if (masked) {
+        for (unsigned i = 0; i < 4; ++i) masks[i] = mask_at(i);
+    } else if (layout.bits == 32 && layout.masks_start != 0 && layout.mask_count == 4 &&
+               layout.header_end >= FILE_HEADER_SIZE + V4_HEADER_SIZE && mask_at(3) == 0xFF000000) {
+        masks[3] = 0xFF000000;  // a V4 or V5 header that says the 4th byte is opacity
+    }
+    for (unsigned i = 0; i < 4; ++i) rows.channels[i] = channel_of(masks[i]);
+}
+
+std::uint32_t channel_value(const BmpChannel& c, std::uint32_t pixel, std::uint32_t none) {
+    if (c.top == 0) return none;
+    return static_cast<std::uint32_t>((std::uint64_t{(pixel & c.mask) >> c.shift} * 255 + c.top / 2) / c.top);
+}
+
+std::uint32_t masked_colour(const BmpRows& rows, std::uint32_t pixel) {
+    const auto& c = rows.channels;
+    return channel_value(c[3], pixel, 255) << 24 | channel_value(c[0], pixel, 0) << 16 |
+           channel_value(c[1], pixel, 0) << 8 | channel_value(c[2], pixel, 0);
+}
+
+// The stored row in rows.bytes as indices or colours.
+void unpack_row(BmpRows& rows) {
+    const std::uint8_t* b = rows.bytes.data();
+    const unsigned bits = rows.layout.bits;
+    const auto width = static_cast<std::size_t>(rows.layout.width);
+    if (rows.indexed) {
+        const unsigned per_byte = 8 / bits;
+        const auto index_mask = static_cast<unsigned>((1u << bits) - 1);
+        for (std::size_t x = 0; x < width; ++x) {  // the leftmost pixel in the highest bits
+            const unsigned shift = 8 - bits - static_cast<unsigned>(x % per_byte) * bits;
+            rows.indices[x] = static_cast<std::uint8_t>(b[x / per_byte] >> shift & index_mask);
+        }
+    } else if (bits == 24) {
+        for (std::size_t x = 0; x < width; ++x, b += 3)
+            rows.colours[x] = 0xFF000000u | std::uint32_t{b[2]} << 16 | std::uint32_t{b[1]} << 8 | b[0];
+    } else if (bits == 16) {
+        for (std::size_t x = 0; x < width; ++x, b += 2) rows.colours[x] = masked_colour(rows, u16_at({b, 2}, 0));
+    } else {
+        for (std::size_t x = 0; x < width; ++x, b += 4) rows.colours[x] = masked_colour(rows, u32_at({b, 4}, 0));
+    }
+}
+
+BmpError read_stored_row(ByteStream& stream, BmpRows& rows) {
+    const BmpLayout& layout = rows.layout;
+    const bool last = rows.rows_read + 1 == static_cast<std::uint64_t>(layout.rows);
+    const std::uint64_t data = (static_cast<std::uint64_t>(layout.width) * layout.bits + 7) / 8;
+    const std::uint64_t length = last ? data : layout.row_size;
+    for (std::uint64_t k = 0; k < length; ++k)  // the last row may lack its padding
+        if (get_byte(stream, rows.bytes[k]) != 0) return BmpError::PIXELS_CUT;
+    unpack_row(rows);
+    return BmpError::NONE;
+}
+
+// Writes count pixels of an RLE run from x on, those past the row dropped;
+// RLE4 runs alternate the value's two nibbles.
+void put_run(BmpRows& rows, std::uint64_t x, unsigned count, std::uint8_t value) {
+    const bool nibbles = rows.layout.compression == BMP_RLE4;
+    const std::uint64_t end = std::min<std::uint64_t>(x + count, rows.indices.size());
+    for (std::uint64_t i = x; i < end; ++i)
+        rows.indices[i] = nibbles ? static_cast<std::uint8_t>((i - x) % 2 == 0 ? value >> 4 : value & 15) : value;
+}
+
+// An absolute run of count pixels from x on, padded to a whole 16-bit word.
+BmpError read_absolute_run(ByteStream& stream, BmpRows& rows, std::uint64_t x, unsigned count) {
+    const bool nibbles = rows.layout.compression == BMP_RLE4;
+    const unsigned length = nibbles ? (count + 1) / 2 : count;
+    std::uint8_t byte = 0;
+    for (unsigned k = 0; k < length + length % 2; ++k) {
+        if (get_byte(stream, byte) != 0) return BmpError::PIXELS_CUT;
+        if (k >= length) continue;
+        if (!nibbles) put_run(rows, x + k, 1, byte);
+        else put_run(rows, x + 2 * k, std::min(2u, count - 2 * k), byte);
+    }
+    return BmpError::NONE;
+}
+
+// Decodes one row of RLE8 or RLE4, up to its end of line, the end of the
+// bitmap or a delta to a later row; skipped pixels stay index 0.
+BmpError read_rle_row(ByteStream& stream, BmpRows& rows) {
+    std::fill(rows.indices.begin(), rows.indices.end(), std::uint8_t{0});
+    if (rows.rle_blank_rows > 0) {
+        --rows.rle_blank_rows;
+        return BmpError::NONE;
+    }
+    if (rows.rle_ended) return BmpError::NONE;
+    std::uint64_t x = rows.rle_next_x;
+    rows.rle_next_x = 0;
+    for (;;) {
+        std::uint8_t count = 0;
+        std::uint8_t code = 0;
+        if (get_byte(stream, count) != 0 || get_byte(stream, code) != 0) return BmpError::PIXELS_CUT;
+        if (count > 0) {  // count pixels of one value
+            put_run(rows, x, count, code);
+            x += count;
+        } else if (code == 0) {  // end of line
+            return BmpError::NONE;
+        } else if (code == 1) {  // end of bitmap
+            rows.rle_ended = true;
+            return BmpError::NONE;
+        } else if (code == 2) {  // delta: right and down (in the file's order)
+            std::uint8_t dx = 0;
+            std::uint8_t dy = 0;
+            if (get_byte(stream, dx) != 0 || get_byte(stream, dy) != 0) return BmpError::PIXELS_CUT;
+            x += dx;
+            if (dy == 0) continue;
+            rows.rle_blank_rows = dy - 1u;
+            rows.rle_next_x = x;
+            rows.rle_ended = rows.rows_read + dy >= static_cast<std::uint64_t>(rows.layout.rows);
+            return BmpError::NONE;
+        } else {  // code pixels as they are
+            if (read_absolute_run(stream, rows, x, code) != BmpError::NONE) return BmpError::PIXELS_CUT;
+            x += code;
+        }
+    }
+}
+
+// tavo's words for a reader's fault.
+int bmp4_failure(BmpError error, const BmpHeader& h, const BmpLayout& layout, const BmpLimits& limits) {
+    switch (error) {
+        case BmpError::INFO_SIZE:
+            return fail("Error - BMP info header of %" PRIu32 " bytes is not supported\n", h.info_size);
+        case BmpError::NO_PIXELS:
+            return fail("Error - bitmap size %" PRId64 "x%" PRId64 " has no pixels\n", layout.width, layout.rows);
+        case BmpError::TOO_LARGE:
+            return fail("Error - maximum bitmap size is %" PRId32 "x%" PRId32 ".\n", limits.max_width,
+                        limits.max_height);
+        case BmpError::INFO_CUT:
+            return fail("Error - BMP info header of %" PRIu32 " bytes runs past the end of the file\n", h.info_size);
+        case BmpError::PALETTE_CUT: return fail("Error - BMP file ends before its palette\n");
+        default: return fail("Error - BMP file ends before its last pixel row\n");
+    }
 }
 
 }  // namespace
@@ -143,23 +282,76 @@ int read_bmp_header(ByteStream& stream, BmpHeader& h) {
     return 0;
 }
 
+BmpError check_bmp_layout(const BmpHeader& h, const BmpLimits& limits, BmpLayout& layout) {
+    layout = BmpLayout{};
+    if (h.info_size != CORE_HEADER_SIZE && h.info_size < INFO_HEADER_SIZE) return BmpError::INFO_SIZE;
+    if (!known_bit_count(h.bit_count)) return BmpError::BIT_COUNT;
+    if (!known_compression(h)) return BmpError::COMPRESSION;
+    layout.width = h.width;
+    layout.top_down = h.height < 0;
+    layout.rows = layout.top_down ? -std::int64_t{h.height} : h.height;
+    if (layout.width <= 0 || layout.rows == 0) return BmpError::NO_PIXELS;
+    if (layout.width > limits.max_width || layout.rows > limits.max_height) return BmpError::TOO_LARGE;
+    layout.bits = h.bit_count;
+    layout.compression = h.compression;
+    layout.row_size = (static_cast<std::uint64_t>(layout.width) * layout.bits + 31) / 32 * 4;
+    lay_out_masks(h, layout);
+    lay_out_palette(h, layout);
+    return BmpError::NONE;
+}
+
+BmpError open_bmp_rows(ByteStream& stream, BmpRows& rows) {
+    const BmpLayout& layout = rows.layout;
+    std::array<std::uint8_t, KEPT_HEADER_BYTES> kept{};
+    const std::uint64_t read_so_far = layout.entry_size == 3 ? CORE_FIELDS_END : INFO_FIELDS_END;
+    if (skip_to(stream, read_so_far, layout.header_end, kept) != 0) return BmpError::INFO_CUT;
+    for (unsigned i = 0; i < layout.entries; ++i)
+        for (unsigned k = 0; k < layout.entry_size; ++k)
+            if (get_byte(stream, rows.palette[4 * i + k]) != 0) return BmpError::PALETTE_CUT;
+    rows.palette_entries = layout.entries;
+    if (skip_to(stream, layout.palette_end, layout.pixel_start) != 0) return BmpError::PIXELS_CUT;
+    rows.indexed = layout.bits <= 8;
+    if (!rows.indexed) set_channels(layout, kept, rows);
+    const auto width = static_cast<std::size_t>(layout.width);  // within the caller's limits
+    if (rows.indexed) rows.indices.resize(width);
+    else rows.colours.resize(width);
+    if (layout.compression != BMP_RLE8 && layout.compression != BMP_RLE4)
+        rows.bytes.resize(static_cast<std::size_t>(layout.row_size));
+    return BmpError::NONE;
+}
+
+BmpError read_bmp_row(ByteStream& stream, BmpRows& rows) {
+    if (rows.rows_read >= static_cast<std::uint64_t>(rows.layout.rows)) return BmpError::PIXELS_CUT;
+    const bool rle = rows.layout.compression == BMP_RLE8 || rows.layout.compression == BMP_RLE4;
+    const BmpError error = rle ? read_rle_row(stream, rows) : read_stored_row(stream, rows);
+    if (error == BmpError::NONE) ++rows.rows_read;
+    return error;
+}
+
 int read_bmp(ByteStream& stream, const BmpLimits& limits, Bmp4Image& image) {
     image = Bmp4Image{};
     BmpHeader header;
-    BmpLayout layout;
     if (read_bmp_header(stream, header) != 0) return fail("Error while reading BMP header\n");
-    if (check_bmp_header(header, limits, layout) != 0) return 1;
-    // The rest of the file in its own order: header, palette, gap, rows.
-    const bool core = header.info_size == CORE_HEADER_SIZE;
-    if (skip_to(stream, core ? CORE_FIELDS_END : INFO_FIELDS_END, layout.palette_start) != 0)
-        return fail("Error - BMP info header of %" PRIu32 " bytes runs past the end of the file\n", header.info_size);
-    if (read_palette(stream, layout, image) != 0) return fail("Error - BMP file ends before its palette\n");
-    if (skip_to(stream, layout.palette_end, layout.pixel_start) != 0 || read_pixels(stream, layout, image) != 0) {
-        image = Bmp4Image{};
-        return fail("Error - BMP file ends before its last pixel row\n");
+    if (header.bit_count != 4) return fail("Error - only 16 color bitmaps can be imported !\n");
+    if (header.compression != BMP_RGB) return fail("Error - compressed bitmaps not supported\n");
+    BmpRows rows;
+    BmpError error = check_bmp_layout(header, limits, rows.layout);
+    if (error == BmpError::NONE) error = open_bmp_rows(stream, rows);
+    const auto w = static_cast<std::size_t>(rows.layout.width);
+    const auto h = static_cast<std::size_t>(rows.layout.rows);
+    if (error == BmpError::NONE) image.pixels.resize(w * h);
+    for (std::size_t i = 0; error == BmpError::NONE && i < h; ++i) {  // a row that fails is dropped with the rest
+        error = read_bmp_row(stream, rows);
+        std::copy_n(rows.indices.data(), w, image.pixels.data() + (rows.layout.top_down ? i : h - 1 - i) * w);
     }
-    image.width = static_cast<std::int32_t>(layout.width);
-    image.height = static_cast<std::int32_t>(layout.rows);
+    if (error != BmpError::NONE) {
+        image = Bmp4Image{};
+        return bmp4_failure(error, header, rows.layout, limits);
+    }
+    std::copy_n(rows.palette.begin(), BMP_PALETTE_SIZE, image.palette.begin());
+    image.palette_entries = rows.palette_entries;
+    image.width = static_cast<std::int32_t>(w);
+    image.height = static_cast<std::int32_t>(h);
     return 0;
 }
 
