@@ -104,7 +104,7 @@ int fuzz_gray_input(const std::uint8_t* data, std::size_t size) {
     return 0;
 }
 
-// The tests include this file to replay its inputs; only libFuzzer calls this.
+// The tests replay its inputs through fuzz_gray_input; only libFuzzer calls this.
 #ifndef FUZZ_GRAY_REPLAY
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) { return fuzz_gray_input(data, size); }
 #endif
