@@ -237,7 +237,17 @@ const Layout* shrinking(IWICBitmapFrameDecode* frame, UINT width, UINT height, i
     if (shrunk_width > width || shrunk_height > height || shrunk_width < (sideways ? plan.height : plan.width) ||
         shrunk_height < (sideways ? plan.width : plan.height))
         return nullptr;  // WIC shrinks by other steps than asked: no use here
-    return layout_of(format);
+    const Layout* layout = layout_of(format);
+    if (layout == nullptr) return nullptr;
+    // The first row copied out once before it is relied on, so that a codec
+    // that offers shrinking but fails at it leaves the picture decoded whole.
+    std::vector<BYTE> row(std::size_t{shrunk_width} * layout->bytes);
+    const WICRect first{0, 0, static_cast<INT>(shrunk_width), 1};
+    const auto size = static_cast<UINT>(row.size());
+    if (FAILED(transform->CopyPixels(&first, shrunk_width, shrunk_height, &format, WICBitmapTransformRotate0, size, size,
+                                     row.data())))
+        return nullptr;
+    return layout;
 }
 
 int decode_file(ByteStream& stream, PictureFormat format, int orientation, GraySink& sink) {
@@ -252,6 +262,7 @@ int decode_file(ByteStream& stream, PictureFormat format, int orientation, GrayS
     if (SUCCEEDED(result)) result = decoder->GetFrame(0, &frame.p);
     if (SUCCEEDED(result)) result = frame->GetSize(&width, &height);
     if (FAILED(result)) return wic_error(stream, format, result);
+    if (check_picture_size(width, height) != 0) return 1;
 
     Com<IWICBitmapSourceTransform> transform;
     UINT shrunk_width = width;
