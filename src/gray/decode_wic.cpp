@@ -2,9 +2,10 @@
 // (WIC). WIC reads the file through a small IStream over the ByteStream, not
 // by its name, so that it reads only the regular file tavo-gray opened and a
 // read error shows in stream.failed, as with the decoders on Linux. The first
-// frame is converted to RGBA, 16 bits a sample where the file has more than 8,
-// and copied out a strip of rows at a time into the GraySink; a JPEG is shrunk
-// while it is decoded where WIC offers it.
+// frame is copied out a strip of rows at a time into the GraySink: in its own
+// pixel format where that is one of a few read here (16-bit samples kept),
+// else converted to 32-bit RGBA. A JPEG is shrunk while it is decoded where
+// WIC offers it.
 #include "gray/decode.h"
 
 #include <windows.h>
