@@ -12,7 +12,6 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
 
 #include "gray/rows.h"
 #include "io/byte_stream.h"
@@ -40,6 +39,6 @@ int decode_bmp_picture(ByteStream& stream, GraySink& sink);
 
 #ifdef _WIN32
 // Windows: JPEG, PNG, GIF and WebP (where Windows has its codec) through the
-// Windows Imaging Component, from the file at path, which the stream has open.
-int decode_wic(const std::string& path, ByteStream& stream, PictureFormat format, int orientation, GraySink& sink);
+// Windows Imaging Component, read through the stream.
+int decode_wic(ByteStream& stream, PictureFormat format, int orientation, GraySink& sink);
 #endif

@@ -309,7 +309,7 @@ int decode_file(ByteStream& stream, PictureFormat format, int orientation, GrayS
 
 }  // namespace
 
-int decode_wic(const std::string&, ByteStream& stream, PictureFormat format, int orientation, GraySink& sink) {
+int decode_wic(ByteStream& stream, PictureFormat format, int orientation, GraySink& sink) {
     const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     // RPC_E_CHANGED_MODE: the thread already has its apartment, which serves as well.
     if (FAILED(joined) && joined != RPC_E_CHANGED_MODE) return wic_error(stream, format, joined);

@@ -19,7 +19,7 @@ PictureFormat format_of(ByteStream& stream) {
     return detect_format(std::span(first).first(got));
 }
 
-int decode(const std::string& path, ByteStream& stream, PictureFormat format, GraySink& sink) {
+int decode(ByteStream& stream, PictureFormat format, GraySink& sink) {
     int orientation = 1;
     if (format == PictureFormat::JPEG) {
         orientation = read_jpeg_orientation(stream);
@@ -27,9 +27,8 @@ int decode(const std::string& path, ByteStream& stream, PictureFormat format, Gr
     }
     if (format == PictureFormat::BMP) return decode_bmp_picture(stream, sink);
 #ifdef _WIN32
-    return decode_wic(path, stream, format, orientation, sink);
+    return decode_wic(stream, format, orientation, sink);
 #else
-    static_cast<void>(path);
     switch (format) {
         case PictureFormat::JPEG: return decode_jpeg(stream, orientation, sink);
         case PictureFormat::PNG: return decode_png(stream, sink);
@@ -72,7 +71,7 @@ int prepare_picture(const std::string& path, bool line_art, GrayPicture& picture
     if (format == PictureFormat::UNKNOWN) return fail("Error - not a picture tavo-gray reads (PNG, JPEG, GIF, BMP, WebP)\n");
     seek_to(stream, 0);
     GraySink sink;
-    const int status = decode(path, stream, format, sink);  // says nothing of a read error
+    const int status = decode(stream, format, sink);  // says nothing of a read error
     if (close_stream(stream) != 0) return fail("Error while reading %s\n", shown(path).c_str());
     if (status != 0) return 1;
     std::vector<float> grays = finish_rows(sink, picture.width, picture.height);
