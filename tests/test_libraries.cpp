@@ -218,7 +218,10 @@ TEST_F(Libraries, EveryVariantComesOutWithItsLevels) {
             continue;
         }
         const Bmp4Image image = read_back(made);
-        ASSERT_EQ(image.width * 1000 + image.height, width * 1000 + height) << v.name;
+        if (image.width != width || image.height != height) {
+            ADD_FAILURE() << v.name << " is " << image.width << " x " << image.height;
+            continue;
+        }
         int off = 0;
         for (std::size_t i = 0; i < expected.size(); ++i) off += std::abs(image.pixels[i] - expected[i]) > v.tolerance;
         EXPECT_EQ(off, 0) << v.name;
@@ -371,7 +374,7 @@ TEST_F(Libraries, APngCutShortIsMadeAsFarAsItGoes) {
 // A GIF cut short: the rows it says it made are the picture's, the rest white.
 TEST_F(Libraries, AGifCutShortIsMadeAsFarAsItGoes) {
     const Look look{ALL_LEVELS, true};
-    ASSERT_TRUE(write_gif((dir / "whole.gif").string(), 60, 40, rgba_of(look, 60, 40)));
+    ASSERT_TRUE(write_gif((dir / "whole.gif").string(), 150, 100, rgba_of(look, 150, 100)));
     const Bytes whole = file("whole.gif");
     put("cut.gif", Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2)));
     const ToolRun run = tavo_gray({"cut.gif"});
@@ -380,13 +383,13 @@ TEST_F(Libraries, AGifCutShortIsMadeAsFarAsItGoes) {
     ASSERT_TRUE(run.out.starts_with(start)) << run.out;
     std::istringstream rest(run.out.substr(start.size()));
     int rows = 0;
-    std::string of_40;
-    std::getline(rest >> rows, of_40);
-    EXPECT_EQ(of_40, " of 40 rows");
-    EXPECT_TRUE(rows > 0 && rows < 40) << rows;
-    Bytes expected = levels_of(look, 60, 40);
-    std::fill(expected.begin() + rows * 60, expected.end(), 0);
-    EXPECT_EQ(file("cut.bmp"), bmp_of(60, 40, expected));
+    std::string of_100;
+    std::getline(rest >> rows, of_100);
+    EXPECT_EQ(of_100, " of 100 rows");
+    EXPECT_TRUE(rows > 0 && rows < 100) << rows;
+    Bytes expected = levels_of(look, 150, 100);
+    std::fill(expected.begin() + rows * 150, expected.end(), 0);
+    EXPECT_EQ(file("cut.bmp"), bmp_of(150, 100, expected));
 }
 
 // A 16384 x 16383 16-bit PNG of zeros, half a gigabyte of samples in half a
