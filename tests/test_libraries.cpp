@@ -195,8 +195,8 @@ TEST_F(Libraries, EveryVariantComesOutWithItsLevels) {
         {"lossless.webp", see_through, webp(true)},
         {"lossy.webp", gray, webp(false), 1},
         {"lossy_alpha.webp", gray_see_through, webp(false), 1},
-        {"shrunk.webp", see_through, webp(true), 0, 320, 200, 2},
-        {"shrunk_lossy.webp", gray, webp(false), 1, 370, 230, 2},
+        {"large.webp", see_through, webp(true), 0, 320, 200, 2},
+        {"large_lossy.webp", gray, webp(false), 1, 320, 230, 2},
     };
     std::vector<std::string> names;
     std::string expected_out;
