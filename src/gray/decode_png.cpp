@@ -96,25 +96,27 @@ int read_header(PngRead& r) {
 }
 
 // One row of samples (big-endian when 16-bit) as grays, put onto white as
-// far as they are transparent.
-void to_grays(const PngRead& r, const std::uint8_t* row, std::vector<float>& grays) {
-    const auto sample = [&](std::size_t i) {
-        return r.bytes == 2 ? static_cast<float>(row[2 * i] << 8 | row[2 * i + 1]) / 257.0f : static_cast<float>(row[i]);
-    };
+// far as they are transparent; samples is room for the row's samples.
+void to_grays(const PngRead& r, const std::uint8_t* row, std::vector<float>& samples, std::vector<float>& grays) {
     const std::size_t n = r.channels;
-    for (std::size_t x = 0; x < r.width; ++x) {
-        const std::size_t i = x * n;
-        const float opacity = n == 2 || n == 4 ? sample(i + n - 1) / 255.0f : 1.0f;
-        grays[x] = n <= 2 ? gray_of(sample(i), sample(i), sample(i), opacity) : gray_of(sample(i), sample(i + 1), sample(i + 2), opacity);
+    float* s = samples.data();
+    if (r.bytes == 2) {
+        for (std::size_t i = 0; i < samples.size(); ++i) s[i] = static_cast<float>(row[2 * i] << 8 | row[2 * i + 1]) / 257.0f;
+    } else {
+        for (std::size_t i = 0; i < samples.size(); ++i) s[i] = row[i];
+    }
+    for (std::size_t x = 0; x < grays.size(); ++x, s += n) {
+        const float opacity = n == 2 || n == 4 ? s[n - 1] / 255.0f : 1.0f;
+        grays[x] = n <= 2 ? gray_of(s[0], s[0], s[0], opacity) : gray_of(s[0], s[1], s[2], opacity);
     }
 }
 
 // The rows of a picture stored row by row, each handed over as it is read.
-int read_rows(PngRead& r, std::vector<std::uint8_t>& row, std::vector<float>& grays) {
+int read_rows(PngRead& r, std::vector<std::uint8_t>& row, std::vector<float>& samples, std::vector<float>& grays) {
     if (setjmp(png_jmpbuf(r.png))) return 1;
     for (; r.rows_done < r.height; ++r.rows_done) {
         png_read_row(r.png, row.data(), nullptr);
-        to_grays(r, row.data(), grays);
+        to_grays(r, row.data(), samples, grays);
         add_row(*r.sink, grays);
     }
     return 0;
@@ -142,11 +144,12 @@ int report_error(const PngRead& r) {
     return fail("Error - PNG: bad CRC in its %s chunk\n", chunk);
 }
 
-// A picture stored row by row: one row of samples and one of grays.
+// A picture stored row by row: one row as stored, as samples and as grays.
 int decode_rows(PngRead& r) {
     std::vector<std::uint8_t> row(r.row_bytes);
+    std::vector<float> samples(std::size_t{r.width} * r.channels);
     std::vector<float> grays(r.width);
-    if (read_rows(r, row, grays) == 0) return 0;
+    if (read_rows(r, row, samples, grays) == 0) return 0;
     if (r.rows_done == 0 || r.stream->failed) return report_error(r);
     if (r.cut_short)
         print("Warning - PNG: the file is cut short after %" PRIu32 " of %" PRIu32 " rows\n", r.rows_done, r.height);
@@ -172,9 +175,10 @@ int decode_interlaced(PngRead& r) {
         else
             print("Warning - PNG: the file is damaged in pass %d of %d of its interlacing (%s)\n", r.pass + 1, r.passes, r.message);
     }
+    std::vector<float> samples(std::size_t{r.width} * r.channels);
     std::vector<float> grays(r.width);
     for (std::size_t y = 0; y < r.height; ++y) {
-        to_grays(r, rows[y], grays);
+        to_grays(r, rows[y], samples, grays);
         add_row(*r.sink, grays);
     }
     return 0;
