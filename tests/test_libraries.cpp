@@ -1,2 +1,443 @@
-// placeholder
-#include <gtest/gtest.h>
+// tavo-gray on PNG, GIF and WebP files as libpng, giflib and libwebp write
+// them: every depth, colour type and variant comes out with the levels it
+// was written with (within one level where the format loses detail); then
+// hostile files, each refused or made as far as it goes with one line.
+#include <png.h>
+#include <zlib.h>
+
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "make_pictures.h"
+#include "tool_fixture.h"
+
+namespace {
+
+// ---- Pictures of known levels ----
+
+enum class Alpha {
+    NONE,
+    CLEAR,    // some pixels black of opacity 0: white once put onto white
+    PARTIAL,  // and some black of opacity 0x88: gray 119, level 8
+    FRAMED,   // CLEAR, and clear too outside a frame at (9, 7) of 20 x 10
+};
+
+struct Look {
+    std::vector<unsigned> levels;  // the levels the picture uses, by pattern_index
+    bool colour = false;           // colours whose gray is the level's, not grays
+    Alpha alpha = Alpha::NONE;
+};
+
+const std::vector<unsigned> ALL_LEVELS = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+const std::vector<unsigned> TWO_LEVELS = {0, 15};          // 1-bit grays
+const std::vector<unsigned> FOUR_LEVELS = {0, 5, 10, 15};  // 2-bit grays
+const std::vector<unsigned> THREE_LEVELS = {0, 5, 10};     // 2-bit grays, black left for transparency
+
+bool clear_at(Alpha alpha, int x, int y) {
+    const bool outside = alpha == Alpha::FRAMED && (x < 9 || x >= 29 || y < 7 || y >= 17);
+    return alpha != Alpha::NONE && (outside || (x + 2 * y) % 5 == 1);
+}
+bool half_clear_at(Alpha alpha, int x, int y) { return alpha == Alpha::PARTIAL && !clear_at(alpha, x, y) && (3 * x + y) % 7 == 2; }
+
+unsigned level_at(const Look& look, int x, int y) {
+    if (clear_at(look.alpha, x, y)) return 0;
+    if (half_clear_at(look.alpha, x, y)) return 8;
+    return look.levels[pattern_index(static_cast<std::size_t>(x), static_cast<std::size_t>(y)) % look.levels.size()];
+}
+
+// A colour whose gray (2 red + 4 green + blue) / 7 is exactly 255 - 17 level,
+// its channels apart, so that channels taken in the wrong order show.
+void colour_of(unsigned level, std::uint8_t* pixel) {
+    const int gray = 255 - 17 * static_cast<int>(level);
+    const int d = std::min((255 - gray) / 4, gray / 2);
+    pixel[0] = static_cast<std::uint8_t>(gray + 2 * d);
+    pixel[1] = static_cast<std::uint8_t>(gray - 2 * d);
+    pixel[2] = static_cast<std::uint8_t>(gray + 4 * d);
+}
+
+// The picture, each pixel of look at (x / scale, y / scale).
+Rgba rgba_of(const Look& look, int width, int height, int scale = 1) {
+    Rgba rgba(static_cast<std::size_t>(width * height) * 4);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* pixel = rgba.data() + static_cast<std::size_t>(y * width + x) * 4;
+            const int sx = x / scale;
+            const int sy = y / scale;
+            pixel[3] = clear_at(look.alpha, sx, sy) ? 0 : half_clear_at(look.alpha, sx, sy) ? 0x88 : 255;
+            if (pixel[3] != 255) continue;  // black
+            const unsigned level = level_at(look, sx, sy);
+            if (look.colour) {
+                colour_of(level, pixel);
+            } else {
+                pixel[0] = pixel[1] = pixel[2] = static_cast<std::uint8_t>(255 - 17 * level);
+            }
+        }
+    }
+    return rgba;
+}
+
+Bytes levels_of(const Look& look, int width, int height) {
+    Bytes levels;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) levels.push_back(static_cast<std::uint8_t>(level_at(look, x, y)));
+    return levels;
+}
+
+Bmp4Image read_back(const Bytes& file) {
+    ByteStream stream;
+    open_memory(stream, file);
+    Bmp4Image image;
+    EXPECT_EQ(read_bmp(stream, BmpLimits{160, 160}, image), 0);
+    return image;
+}
+
+Bytes file_bytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void put_file(const fs::path& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// ---- Writers for the table ----
+
+using Writer = std::function<bool(const std::string& path, int width, int height, const Rgba& rgba)>;
+
+Writer png(PngOptions options) {
+    return [options](const std::string& path, int width, int height, const Rgba& rgba) { return write_png(path, width, height, rgba, options); };
+}
+Writer gif(bool interlaced) {
+    return [interlaced](const std::string& path, int width, int height, const Rgba& rgba) { return write_gif(path, width, height, rgba, interlaced); };
+}
+Writer webp(bool lossless) {
+    return [lossless](const std::string& path, int width, int height, const Rgba& rgba) { return write_webp(path, width, height, rgba, lossless); };
+}
+
+// A GIF whose one frame (20 x 10 at 9, 7) is smaller than its screen: the
+// frame written alone, then the screen grown and the frame moved into place.
+bool write_framed_gif(const std::string& path, int width, int height, const Rgba& rgba) {
+    Rgba frame;
+    for (int y = 7; y < 17; ++y) {
+        const auto row = rgba.begin() + (y * width + 9) * 4;
+        frame.insert(frame.end(), row, row + 20 * 4);
+    }
+    if (!write_gif(path, 20, 10, frame)) return false;
+    Bytes file = file_bytes(path);
+    const auto put16 = [&](std::size_t at, int value) {
+        file[at] = static_cast<std::uint8_t>(value);
+        file[at + 1] = static_cast<std::uint8_t>(value >> 8);
+    };
+    put16(6, width);
+    put16(8, height);
+    std::size_t at = 13 + 3 * (std::size_t{2} << (file[10] & 7));  // past the global colour table
+    while (file[at] == 0x21) {                                        // past the extensions
+        at += 2;
+        while (file[at] != 0) at += file[at] + 1u;
+        ++at;
+    }
+    if (file[at] != 0x2C) return false;
+    put16(at + 1, 9);
+    put16(at + 3, 7);
+    put_file(path, file);
+    return true;
+}
+
+struct Variant {
+    std::string name;
+    Look look;
+    Writer write;
+    int tolerance = 0;  // 0: the BMP file exactly; 1: each level within one
+    int width = 37;     // odd sizes: every Adam7 pass, GIF pass and BMP row padding
+    int height = 23;
+    int scale = 1;      // written scale times larger: shrunk back to width / scale
+};
+
+class Libraries : public Tool {};
+
+// Each variant holds grays of the export palette (or colours of exactly
+// those grays), black of opacity 0 and 0x88 where it has transparency:
+// tavo-gray makes every level as written, transparency put onto white.
+TEST_F(Libraries, EveryVariantComesOutWithItsLevels) {
+    const Look gray{ALL_LEVELS};
+    const Look colour{ALL_LEVELS, true};
+    const Look see_through{ALL_LEVELS, true, Alpha::PARTIAL};
+    const Look gray_see_through{ALL_LEVELS, false, Alpha::PARTIAL};
+    const std::vector<Variant> variants = {
+        {"gray1.png", {TWO_LEVELS}, png({.bit_depth = 1, .colour = false, .alpha = false})},
+        {"gray2.png", {FOUR_LEVELS}, png({.bit_depth = 2, .colour = false, .alpha = false})},
+        {"gray4.png", gray, png({.bit_depth = 4, .colour = false, .alpha = false})},
+        {"gray8.png", gray, png({.bit_depth = 8, .colour = false, .alpha = false})},
+        {"gray16.png", gray, png({.bit_depth = 16, .colour = false, .alpha = false})},
+        {"gray2_trns.png", {THREE_LEVELS, false, Alpha::CLEAR}, png({.bit_depth = 2, .colour = false, .alpha = true})},
+        {"gray_alpha8.png", gray_see_through, png({.bit_depth = 8, .colour = false, .alpha = true})},
+        {"gray_alpha16.png", gray_see_through, png({.bit_depth = 16, .colour = false, .alpha = true})},
+        {"rgb8.png", colour, png({.bit_depth = 8, .colour = true, .alpha = false})},
+        {"rgb16.png", colour, png({.bit_depth = 16, .colour = true, .alpha = false})},
+        {"rgba8.png", see_through, png({.bit_depth = 8})},
+        {"rgba16.png", see_through, png({.bit_depth = 16})},
+        {"palette1.png", {TWO_LEVELS, true}, png({.bit_depth = 1, .alpha = false, .palette = true})},
+        {"palette2.png", {FOUR_LEVELS, true}, png({.bit_depth = 2, .alpha = false, .palette = true})},
+        {"palette4.png", colour, png({.bit_depth = 4, .alpha = false, .palette = true})},
+        {"palette8.png", colour, png({.bit_depth = 8, .alpha = false, .palette = true})},
+        {"palette2_trns.png", {THREE_LEVELS, true, Alpha::CLEAR}, png({.bit_depth = 2, .palette = true})},
+        {"palette8_trns.png", see_through, png({.bit_depth = 8, .palette = true})},
+        {"gray1_adam7.png", {TWO_LEVELS}, png({.bit_depth = 1, .colour = false, .alpha = false, .interlaced = true})},
+        {"gray8_adam7.png", gray, png({.bit_depth = 8, .colour = false, .alpha = false, .interlaced = true})},
+        {"palette4_adam7.png", colour, png({.bit_depth = 4, .alpha = false, .palette = true, .interlaced = true})},
+        {"rgba16_adam7.png", see_through, png({.bit_depth = 16, .interlaced = true})},
+        {"shrunk.png", see_through, png({}), 0, 320, 230, 2},
+        {"plain.gif", colour, gif(false)},
+        {"transparent.gif", {ALL_LEVELS, true, Alpha::CLEAR}, gif(false)},
+        {"interlaced.gif", {ALL_LEVELS, true, Alpha::CLEAR}, gif(true)},
+        {"framed.gif", {ALL_LEVELS, true, Alpha::FRAMED}, write_framed_gif},
+        {"lossless.webp", see_through, webp(true)},
+        {"lossy.webp", gray, webp(false), 1},
+        {"lossy_alpha.webp", gray_see_through, webp(false), 1},
+        {"large.webp", see_through, webp(true), 0, 320, 200, 2},
+        {"large_lossy.webp", gray, webp(false), 1, 320, 230, 2},
+    };
+    std::vector<std::string> names;
+    std::string expected_out;
+    for (const Variant& v : variants) {
+        ASSERT_TRUE(v.write((dir / v.name).string(), v.width, v.height, rgba_of(v.look, v.width, v.height, v.scale))) << v.name;
+        names.push_back(v.name);
+        expected_out += v.name + " .. " + fs::path(v.name).replace_extension(".bmp").string() + "\n";
+    }
+    const ToolRun run = tavo_gray(names);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, expected_out);
+    for (const Variant& v : variants) {
+        const int width = v.width / v.scale;
+        const int height = v.height / v.scale;
+        const Bytes expected = levels_of(v.look, width, height);
+        const Bytes made = file(fs::path(v.name).replace_extension(".bmp").string());
+        if (v.tolerance == 0) {
+            EXPECT_EQ(made, bmp_of(width, height, expected)) << v.name;
+            continue;
+        }
+        const Bmp4Image image = read_back(made);
+        if (image.width != width || image.height != height) {
+            ADD_FAILURE() << v.name << " is " << image.width << " x " << image.height;
+            continue;
+        }
+        int off = 0;
+        for (std::size_t i = 0; i < expected.size(); ++i) off += std::abs(image.pixels[i] - expected[i]) > v.tolerance;
+        EXPECT_EQ(off, 0) << v.name;
+    }
+}
+
+// ---- Hostile files ----
+
+void put_chunk(Bytes& file, const char* type, const Bytes& data) {
+    put_be(file, data.size(), 4);
+    const std::size_t start = file.size();
+    file.insert(file.end(), type, type + 4);
+    file.insert(file.end(), data.begin(), data.end());
+    put_be(file, crc32(0, file.data() + start, static_cast<uInt>(data.size() + 4)), 4);
+}
+
+// A PNG's signature and header chunk.
+Bytes png_header(std::uint32_t width, std::uint32_t height, int depth, int colour_type, bool interlaced = false) {
+    Bytes file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    Bytes header;
+    put_be(header, width, 4);
+    put_be(header, height, 4);
+    header.insert(header.end(), {static_cast<std::uint8_t>(depth), static_cast<std::uint8_t>(colour_type), 0, 0,
+                                 static_cast<std::uint8_t>(interlaced ? 1 : 0)});
+    put_chunk(file, "IHDR", header);
+    return file;
+}
+
+// A 40 x 30 8-bit gray PNG laid out by hand: its rows stored uncompressed,
+// each in an IDAT chunk of its own after one holding the zlib and block
+// headers, so that the rows whole before a cut are known.
+Bytes stored_png(const Bytes& levels) {
+    Bytes file = png_header(40, 30, 8, 0);
+    Bytes rows;
+    for (std::size_t y = 0; y < 30; ++y) {
+        rows.push_back(0);  // no filter
+        for (std::size_t x = 0; x < 40; ++x) rows.push_back(static_cast<std::uint8_t>(255 - 17 * levels[y * 40 + x]));
+    }
+    put_chunk(file, "IDAT", {0x78, 0x01, 0x01, 0xCE, 0x04, 0x31, 0xFB});  // zlib, one final stored block of 1230 bytes
+    for (std::size_t y = 0; y < 30; ++y) put_chunk(file, "IDAT", Bytes(rows.begin() + static_cast<std::ptrdiff_t>(y * 41), rows.begin() + static_cast<std::ptrdiff_t>(y * 41 + 41)));
+    Bytes check;
+    put_be(check, adler32(1, rows.data(), static_cast<uInt>(rows.size())), 4);
+    put_chunk(file, "IDAT", check);
+    put_chunk(file, "IEND", {});
+    return file;
+}
+
+// A GIF of a 4 x 4 screen, with or without its colour table, then records.
+Bytes gif_of(std::uint16_t width, std::uint16_t height, bool colour_table, const Bytes& records) {
+    Bytes file = {'G', 'I', 'F', '8', '9', 'a'};
+    put_le(file, width, 2);
+    put_le(file, height, 2);
+    file.insert(file.end(), {static_cast<std::uint8_t>(colour_table ? 0x80 : 0), 0, 0});
+    if (colour_table) file.insert(file.end(), {0, 0, 0, 255, 255, 255});
+    file.insert(file.end(), records.begin(), records.end());
+    return file;
+}
+
+Bytes image_descriptor(std::uint16_t width, std::uint16_t height) {
+    Bytes d = {0x2C, 0, 0, 0, 0};
+    put_le(d, width, 2);
+    put_le(d, height, 2);
+    d.push_back(0);
+    return d;
+}
+
+Bytes riff_webp(const Bytes& chunks) {
+    Bytes file = {'R', 'I', 'F', 'F'};
+    put_le(file, chunks.size() + 4, 4);
+    file.insert(file.end(), {'W', 'E', 'B', 'P'});
+    file.insert(file.end(), chunks.begin(), chunks.end());
+    return file;
+}
+
+struct Hostile {
+    std::string name;
+    Bytes bytes;
+    int status;
+    std::string line;  // what tavo-gray says after "NAME .. "
+};
+
+// Each hostile file is refused, or made as far as it goes, with one line.
+TEST_F(Libraries, HostileFilesAreRefusedWithOneLine) {
+    Bytes bad_crc = png_header(4, 4, 8, 0);
+    bad_crc[29] ^= 1;
+    Bytes interlaced_huge = png_header(16384, 16383, 16, 6, true);
+    put_chunk(interlaced_huge, "IDAT", {0x78, 0x01});
+    const Bytes huge_gif = gif_of(65535, 65535, true,
+                                  [] {  // a comment, then a frame of the screen's size with no data: 62 bytes
+                                      Bytes r = {0x21, 0xFE, 26};
+                                      r.resize(r.size() + 26, 'x');
+                                      r.push_back(0);
+                                      const Bytes frame = image_descriptor(65535, 65535);
+                                      r.insert(r.end(), frame.begin(), frame.end());
+                                      r.insert(r.end(), {2, 0, 0x3B});
+                                      return r;
+                                  }());
+    ASSERT_EQ(huge_gif.size(), 62u);
+    Bytes no_colours = image_descriptor(4, 4);
+    no_colours.insert(no_colours.end(), {2, 2, 0x4C, 0x01, 0, 0x3B});
+    Bytes broken_webp = {'V', 'P', '8', ' '};
+    put_le(broken_webp, 20, 4);
+    broken_webp.resize(broken_webp.size() + 20, 0);
+    const Bytes broken_riff = riff_webp(broken_webp);
+    Bytes animated = {'V', 'P', '8', 'X', 10, 0, 0, 0, 0x02, 0, 0, 0};  // the animation flag
+    put_le(animated, 99, 3);
+    put_le(animated, 99, 3);
+    const std::string too_large = "Error - the picture is 65535x65535 pixels, more than tavo-gray takes (65535 a side, 268 million in all)\n";
+    const std::vector<Hostile> cases = {
+        {"bad_crc.png", bad_crc, 1, "Error - PNG: bad CRC in its header\n"},
+        {"header_only.png", png_header(4, 4, 8, 0), 1, "Error - PNG: the file is cut short before its first row\n"},
+        {"signature_only.png", Bytes(bad_crc.begin(), bad_crc.begin() + 8), 1, "Error - PNG: the file is cut short before its first row\n"},
+        {"wide.png", png_header(70000, 1, 8, 0), 1, "Error - the picture is 70000x1 pixels, more than tavo-gray takes (65535 a side, 268 million in all)\n"},
+        {"interlaced_huge.png", interlaced_huge, 1, "Error - PNG: the picture is interlaced and too large to decode at once (more than 512 MiB)\n"},
+        {"huge.gif", huge_gif, 1, too_large},
+        {"header_cut.gif", Bytes(huge_gif.begin(), huge_gif.begin() + 10), 1, "Error - GIF: the file is cut short before its first row\n"},
+        {"frame_cut.gif", Bytes(huge_gif.begin(), huge_gif.begin() + 50), 1, too_large},
+        {"no_colours.gif", gif_of(4, 4, false, no_colours), 1, "Error - GIF: the picture has no colour table\n"},
+        {"empty.gif", gif_of(4, 4, true, {0x3B}), 1, "Error - GIF: the file holds no picture\n"},
+        {"broken.webp", broken_riff, 1, "Error - WebP: its header is damaged\n"},
+        {"cut.webp", Bytes(broken_riff.begin(), broken_riff.begin() + 20), 1, "Error - WebP: the file is cut short before its first row\n"},
+        {"animated.webp", riff_webp(animated), 1, "Error - WebP: animated WebP is not supported\n"},
+    };
+    for (const Hostile& c : cases) {
+        put(c.name, c.bytes);
+        const ToolRun run = tavo_gray({c.name});
+        EXPECT_EQ(run.status, c.status) << c.name;
+        EXPECT_EQ(run.out, c.name + " .. " + c.line) << c.name;
+        EXPECT_FALSE(fs::exists(dir / fs::path(c.name).replace_extension(".bmp"))) << c.name;
+    }
+}
+
+// A PNG cut short in its picture data is made as far as its whole rows go,
+// the rest white, with a warning.
+TEST_F(Libraries, APngCutShortIsMadeAsFarAsItGoes) {
+    const Bytes levels = levels_of({ALL_LEVELS}, 40, 30);
+    const Bytes whole = stored_png(levels);
+    const std::size_t twelve_rows = 33 + 12 + 7 + 12 * (12 + 41);  // the header, the block's chunk, 12 rows' chunks
+    put("whole.png", whole);
+    put("cut.png", Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(twelve_rows + 30)));
+    ToolRun run = tavo_gray({"whole.png", "cut.png"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "whole.png .. whole.bmp\ncut.png .. Warning - PNG: the file is cut short after 12 of 30 rows\ncut.bmp\n");
+    EXPECT_EQ(file("whole.bmp"), bmp_of(40, 30, levels));
+    Bytes top = levels;
+    std::fill(top.begin() + 12 * 40, top.end(), 0);
+    EXPECT_EQ(file("cut.bmp"), bmp_of(40, 30, top));
+}
+
+// A GIF or WebP file cut short in half: the rows it says it made are the
+// picture's (within a level for lossy WebP), the rest white.
+TEST_F(Libraries, AGifOrWebpCutShortIsMadeAsFarAsItGoes) {
+    struct Case { std::string name; std::string format; Writer write; int tolerance; };
+    const Case cases[] = {{"cut.gif", "GIF", gif(false), 0}, {"cut.webp", "WebP", webp(false), 1}};
+    const Look look{ALL_LEVELS};
+    for (const auto& [name, format, write, tolerance] : cases) {
+        ASSERT_TRUE(write((dir / "whole").string(), 150, 100, rgba_of(look, 150, 100))) << name;
+        const Bytes whole = file("whole");
+        put(name, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2)));
+        const ToolRun run = tavo_gray({name});
+        EXPECT_EQ(run.status, 0) << name;
+        const std::string start = name + " .. Warning - " + format + ": the file is cut short after ";
+        ASSERT_TRUE(run.out.starts_with(start)) << run.out;
+        const int rows = std::atoi(run.out.c_str() + start.size());
+        EXPECT_TRUE(rows > 0 && rows < 100) << name << " " << rows;
+        const std::string bmp = fs::path(name).replace_extension(".bmp").string();
+        EXPECT_EQ(run.out, start + std::to_string(rows) + " of 100 rows\n" + bmp + "\n");
+        const Bytes expected = levels_of(look, 150, 100);
+        const Bmp4Image made = read_back(file(bmp));
+        ASSERT_EQ(made.pixels.size(), expected.size()) << name;
+        int off = 0;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            const bool made_row = i < static_cast<std::size_t>(rows) * 150;
+            off += made_row ? std::abs(made.pixels[i] - expected[i]) > tolerance : made.pixels[i] != 0;
+        }
+        EXPECT_EQ(off, 0) << name;
+    }
+}
+
+// A 16384 x 16383 16-bit PNG of zeros, half a gigabyte of samples in half a
+// megabyte of file, is made black in a memory that follows the picture made.
+TEST_F(Libraries, AHugePngIsReadRowByRow) {
+    Bytes huge = png_header(16384, 16383, 16, 0);
+    z_stream z{};
+    ASSERT_EQ(deflateInit(&z, Z_DEFAULT_COMPRESSION), Z_OK);
+    Bytes row(1 + 2 * 16384, 0);
+    Bytes out(1 << 20);
+    for (int y = 0, status = Z_OK; status != Z_STREAM_END;) {
+        if (z.avail_in == 0 && y < 16383) {
+            z.next_in = row.data();
+            z.avail_in = static_cast<uInt>(row.size());
+            ++y;
+        }
+        z.next_out = out.data();
+        z.avail_out = static_cast<uInt>(out.size());
+        status = deflate(&z, y < 16383 || z.avail_in > 0 ? Z_NO_FLUSH : Z_FINISH);
+        if (z.avail_out < out.size()) put_chunk(huge, "IDAT", Bytes(out.begin(), out.end() - z.avail_out));
+    }
+    deflateEnd(&z);
+    put_chunk(huge, "IEND", {});
+    put("huge.png", huge);
+    const std::string time = "/usr/bin/time";
+    const bool measured = !under_wine && fs::exists(time);
+    const ToolRun run = measured ? sh(time + " -v -o time.txt '" + env_or("TAVO_GRAY_BINARY", TAVO_GRAY_DEFAULT_BINARY) + "' huge.png")
+                                 : tavo_gray({"huge.png"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "huge.png .. huge.bmp\n");
+    EXPECT_EQ(file("huge.bmp"), bmp_of(160, 160, Bytes(160 * 160, 15)));
+    if (!measured) return;
+    std::ifstream report(dir / "time.txt");
+    std::string line;
+    long kilobytes = -1;
+    while (std::getline(report, line))
+        if (line.find("Maximum resident set size (kbytes): ") != std::string::npos) kilobytes = std::stol(line.substr(line.rfind(' ')));
+    EXPECT_GT(kilobytes, 0);
+    EXPECT_LT(kilobytes, 64 * 1024);
+}
+
+}  // namespace
