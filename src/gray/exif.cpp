@@ -96,10 +96,9 @@ int read_segment(ByteStream& stream, std::uint32_t length, std::vector<std::uint
     return 0;
 }
 
+// Past the end, the next read finds nothing.
 int skip_segment(ByteStream& stream, std::uint32_t length) {
-    const std::uint64_t at = stream.start + static_cast<std::uint64_t>(stream.next - stream.buffer.data());
-    if (at + length > stream.size) return 1;  // past the end: nothing more to read
-    return seek_to(stream, at + length);
+    return seek_to(stream, stream.start + static_cast<std::uint64_t>(stream.next - stream.buffer.data()) + length);
 }
 
 bool is_exif(std::span<const std::uint8_t> data) {
