@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cinttypes>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE and size_t first
@@ -25,17 +26,19 @@
 namespace {
 
 // A progressive file may ask for any number of scans, each a pass over the
-// picture's coefficients: beyond these the file is refused rather than
-// keep the program busy for minutes. An ordinary progressive file has about
-// 10 scans going over each coefficient 2 or 3 times.
+// picture's coefficients: an ordinary one has about 10 scans going over
+// each coefficient 2 or 3 times. A file asking for much more is refused at
+// once; and since a scan's cost depends on its data too, any decoding that
+// goes on past MAX_DECODING_TIME is given up.
 constexpr int MAX_SCANS = 1000;
 constexpr std::uint64_t MAX_COEFFICIENT_PASSES = 16;
+constexpr auto MAX_DECODING_TIME = std::chrono::seconds(30);
 
 constexpr int MAX_BATCH = 4;  // rows a read: libjpeg asks for at most 4 (rec_outbuf_height)
 
 constexpr JOCTET FAKE_EOI[] = {0xFF, JPEG_EOI};  // handed over when the data ends, as libjpeg's own sources do
 
-enum class Refusal { NONE, TOO_SLOW };
+enum class Refusal { NONE, TOO_MANY_SCANS, TOO_SLOW };
 
 struct Decoder {
     jpeg_decompress_struct cinfo{};
@@ -52,6 +55,7 @@ struct Decoder {
     int scan_counted = 0;       // the scans whose work is counted
     std::uint64_t work = 0;     // coefficients to decode in them, over all blocks
     std::uint64_t work_limit = 0;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     std::uint32_t rows_added = 0;
     std::vector<JSAMPLE> samples;  // the rows of one read, as decoded
     std::vector<float> grays;      // one row's grays
@@ -123,11 +127,17 @@ void on_message(j_common_ptr cinfo, int level) {
     if (d.first_warning < 0 && worth_telling(cinfo->err->msg_code)) d.first_warning = cinfo->err->msg_code;
 }
 
-// Counts each scan's work as it starts and refuses a file whose scans would
-// take too long.
+[[noreturn]] void refuse(Decoder& d, Refusal refusal) {
+    d.refusal = refusal;
+    std::longjmp(d.jump, 1);
+}
+
+// libjpeg calls this between rows of blocks, read or decoded: it counts
+// each scan's work as the scan starts, and watches the clock.
 void watch_progress(j_common_ptr common) {
     Decoder& d = decoder_of(common);
     const jpeg_decompress_struct& cinfo = d.cinfo;
+    if (std::chrono::steady_clock::now() - d.started > MAX_DECODING_TIME) refuse(d, Refusal::TOO_SLOW);
     if (cinfo.input_scan_number == d.scan_counted) return;
     d.scan_counted = cinfo.input_scan_number;
     if (d.work_limit == 0) {
@@ -139,10 +149,7 @@ void watch_progress(j_common_ptr common) {
     for (int c = 0; c < cinfo.comps_in_scan; ++c)
         blocks += std::uint64_t{cinfo.cur_comp_info[c]->width_in_blocks} * cinfo.cur_comp_info[c]->height_in_blocks;
     d.work += blocks * static_cast<std::uint64_t>(std::max(cinfo.Se - cinfo.Ss + 1, 1));
-    if (d.scan_counted > MAX_SCANS || d.work > d.work_limit) {
-        d.refusal = Refusal::TOO_SLOW;
-        std::longjmp(d.jump, 1);
-    }
+    if (d.scan_counted > MAX_SCANS || d.work > d.work_limit) refuse(d, Refusal::TOO_MANY_SCANS);
 }
 
 // The colours libjpeg hands over: gray as gray, YCbCr and RGB as RGB, YCCK
@@ -223,8 +230,9 @@ int decode_steps(Decoder& d, int orientation, GraySink& sink) {
 int report_error(Decoder& d) {
     const jpeg_decompress_struct& cinfo = d.cinfo;
     if (d.stream->failed) return 1;  // the caller tells of the read error
-    if (d.refusal == Refusal::TOO_SLOW)
+    if (d.refusal == Refusal::TOO_MANY_SCANS)
         return fail("Error - JPEG: the picture is stored in too many scans to decode in reasonable time\n");
+    if (d.refusal == Refusal::TOO_SLOW) return fail("Error - JPEG: the picture takes more than %lld s to decode\n", static_cast<long long>(MAX_DECODING_TIME.count()));
     const int code = d.errors.msg_code;
     if (code == JERR_NO_BACKING_STORE)  // a whole-picture buffer past max_memory_to_use
         return fail("Error - JPEG: the picture needs more than %" PRIu64 " MiB to decode\n", MAX_DECODER_MEMORY >> 20);
