@@ -226,24 +226,9 @@ int decode_steps(Decoder& d, int orientation, GraySink& sink) {
     return 0;
 }
 
-// The plain words for what stopped libjpeg.
-int report_error(Decoder& d) {
-    const jpeg_decompress_struct& cinfo = d.cinfo;
-    if (d.stream->failed) return 1;  // the caller tells of the read error
-    if (d.refusal == Refusal::TOO_MANY_SCANS)
-        return fail("Error - JPEG: the picture is stored in too many scans to decode in reasonable time\n");
-    if (d.refusal == Refusal::TOO_SLOW) return fail("Error - JPEG: the picture takes more than %lld s to decode\n", static_cast<long long>(MAX_DECODING_TIME.count()));
-    const int code = d.errors.msg_code;
-    if (code == JERR_NO_BACKING_STORE)  // a whole-picture buffer past max_memory_to_use
-        return fail("Error - JPEG: the picture needs more than %" PRIu64 " MiB to decode\n", MAX_DECODER_MEMORY >> 20);
-    if (code == JERR_OUT_OF_MEMORY) return fail("Error - JPEG: not enough memory to decode the picture\n");
-    if (code == JERR_EMPTY_IMAGE && cinfo.num_components > 0) return check_picture_size(cinfo.image_width, cinfo.image_height);
-    if (code == JERR_IMAGE_TOO_BIG && check_picture_size(cinfo.image_width, cinfo.image_height) != 0) return 1;
-    if (code == JERR_IMAGE_TOO_BIG)
-        return fail("Error - JPEG: the picture is %ux%u pixels, more than a JPEG file holds (%ld a side)\n", cinfo.image_width,
-                    cinfo.image_height, JPEG_MAX_DIMENSION);
-    if (d.ended) return fail("Error - JPEG: the file is cut short before its first row\n");
-    switch (code) {
+// libjpeg's own refusals in plain words, its message for the rest.
+int report_library_error(Decoder& d) {
+    switch (d.errors.msg_code) {
         case JERR_BAD_HUFF_TABLE: return fail("Error - JPEG: a Huffman table is damaged\n");
         case JERR_NO_HUFF_TABLE:
         case JERR_NO_QUANT_TABLE:
@@ -259,6 +244,27 @@ int report_error(Decoder& d) {
     d.errors.format_message(reinterpret_cast<j_common_ptr>(&d.cinfo), text);
     text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
     return fail("Error - JPEG: the file is damaged (%s)\n", text);
+}
+
+// What stopped the decoder, in plain words; 1 once printed.
+int report_error(Decoder& d) {
+    const jpeg_decompress_struct& cinfo = d.cinfo;
+    const int code = d.errors.msg_code;
+    if (d.stream->failed) return 1;  // the caller tells of the read error
+    if (d.refusal == Refusal::TOO_MANY_SCANS)
+        return fail("Error - JPEG: the picture is stored in too many scans to decode in reasonable time\n");
+    if (d.refusal == Refusal::TOO_SLOW)
+        return fail("Error - JPEG: the picture takes more than %lld s to decode\n", static_cast<long long>(MAX_DECODING_TIME.count()));
+    if (code == JERR_NO_BACKING_STORE)  // a whole-picture buffer past max_memory_to_use
+        return fail("Error - JPEG: the picture needs more than %" PRIu64 " MiB to decode\n", MAX_DECODER_MEMORY >> 20);
+    if (code == JERR_OUT_OF_MEMORY) return fail("Error - JPEG: not enough memory to decode the picture\n");
+    const bool size_refused = code == JERR_EMPTY_IMAGE || code == JERR_IMAGE_TOO_BIG;
+    if (size_refused && check_picture_size(cinfo.image_width, cinfo.image_height) != 0) return 1;  // its message said
+    if (code == JERR_IMAGE_TOO_BIG)
+        return fail("Error - JPEG: the picture is %ux%u pixels, more than a JPEG file holds (%ld a side)\n", cinfo.image_width,
+                    cinfo.image_height, JPEG_MAX_DIMENSION);
+    if (d.ended) return fail("Error - JPEG: the file is cut short before its first row\n");
+    return report_library_error(d);
 }
 
 // The one warning line of a picture made, if any.
