@@ -1,2 +1,461 @@
-// placeholder
-#include <gtest/gtest.h>
+// JPEG files as tavo-gray reads them, written by libjpeg's own compressor:
+// every variant showing the grays it holds, the eight EXIF orientations
+// turned upright, the orientation reader on hostile segments, and hostile
+// files each ending quickly with its one line.
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "formats/bmp4.h"
+#include "gray/decode.h"
+#include "make_pictures.h"
+#include "tool_fixture.h"
+
+namespace {
+
+constexpr int LEVEL_STEP = 17;  // level i is gray 255 - 17 i
+
+int gray_of_level(int level) { return 255 - LEVEL_STEP * level; }
+
+// A picture whose pixel (x, y) is colour(x, y), as 0xRRGGBB, opaque.
+Rgba picture_of(int width, int height, const std::function<std::uint32_t(int, int)>& colour) {
+    Rgba rgba;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t c = colour(x, y);
+            rgba.insert(rgba.end(), {static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c), 0xFF});
+        }
+    }
+    return rgba;
+}
+
+// A colour whose gray (2 red + 4 green + blue) / 7 is exactly that of the
+// level, its channels apart so that a decoder taking one channel, swapping
+// red and blue or inverting CMYK shows another level.
+std::uint32_t colour_of_level(int level, bool other) {
+    const int g = gray_of_level(level);
+    const int s = std::min(g, 255 - g) / 4;
+    const int r = other ? g + 2 * s : g - 2 * s;
+    const int green = other ? g - s : g;
+    const int b = other ? g : g + 4 * s;
+    return static_cast<std::uint32_t>(r << 16 | green << 8 | b);
+}
+
+// The level of each of a picture's flat areas: area (ax, ay) of a grid.
+int area_level(int ax, int ay) { return pattern_index(static_cast<std::size_t>(ax), static_cast<std::size_t>(ay)); }
+
+// A picture of flat areas side x side, each the colour of its level.
+Rgba areas_picture(int width, int height, int side) {
+    return picture_of(width, height, [side](int x, int y) { return colour_of_level(area_level(x / side, y / side), (x / side + y / side) % 2 != 0); });
+}
+
+// What tavo's reader makes of a written BMP file.
+Bmp4Image read_back(const Bytes& file) {
+    ByteStream stream;
+    open_memory(stream, file);
+    Bmp4Image image;
+    EXPECT_EQ(read_bmp(stream, BmpLimits{160, 160}, image), 0);
+    return image;
+}
+
+std::string options_name(const JpegOptions& o) {
+    return std::string(o.progressive ? "progressive" : "baseline") + (o.gray ? " gray" : "") + (o.cmyk ? " CMYK" : "") +
+           (o.arithmetic ? " arithmetic" : "") + " q" + std::to_string(o.quality);
+}
+
+class Jpeg : public Tool {
+protected:
+    void write(const std::string& name, int width, int height, const Rgba& rgba, const JpegOptions& options = {}) const {
+        ASSERT_TRUE(write_jpeg((dir / name).string(), width, height, rgba, options)) << name;
+    }
+    Bmp4Image made(const std::string& name) const { return read_back(file(name)); }
+};
+
+const JpegOptions VARIANTS[] = {
+    {.quality = 95},
+    {.quality = 75},
+    {.progressive = true},
+    {.gray = true},
+    {.progressive = true, .gray = true},
+    {.cmyk = true},
+    {.progressive = true, .cmyk = true},
+    {.arithmetic = true},
+    {.progressive = true, .arithmetic = true},
+};
+
+// Each variant of a picture that fits shows the level of each flat area:
+// exactly away from the areas' borders, where 4:2:0's colour is shared
+// between areas, and within one level on them.
+TEST_F(Jpeg, EveryVariantShowsItsGrays) {
+    constexpr int W = 160;
+    constexpr int H = 112;
+    constexpr int SIDE = 16;
+    const Rgba rgba = areas_picture(W, H, SIDE);
+    int n = 0;
+    for (const JpegOptions& options : VARIANTS) write("v" + std::to_string(n++) + ".jpg", W, H, rgba, options);
+    std::vector<std::string> args = {"--line-art"};
+    std::string expected;
+    for (int i = 0; i < n; ++i) {
+        args.push_back("v" + std::to_string(i) + ".jpg");
+        expected += "v" + std::to_string(i) + ".jpg .. v" + std::to_string(i) + ".bmp\n";
+    }
+    const ToolRun run = tavo_gray(args);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, expected);
+    for (int i = 0; i < n; ++i) {
+        const Bmp4Image image = made("v" + std::to_string(i) + ".bmp");
+        ASSERT_EQ(image.width * 1000 + image.height, W * 1000 + H) << options_name(VARIANTS[i]);
+        int wrong = 0;
+        for (int y = 0; y < H; ++y) {
+            for (int x = 0; x < W; ++x) {
+                const int want = area_level(x / SIDE, y / SIDE);
+                const int got = image.pixels[static_cast<std::size_t>(y * W + x)];
+                const bool border = x % SIDE == 0 || x % SIDE == SIDE - 1 || y % SIDE == 0 || y % SIDE == SIDE - 1;
+                if (border ? std::abs(got - want) > 1 : got != want) ++wrong;
+            }
+        }
+        EXPECT_EQ(wrong, 0) << options_name(VARIANTS[i]);
+    }
+}
+
+// A large 4:2:0 picture is shrunk while decoding and then averaged: where
+// an output pixel's area (and the JPEG blocks around it) lies in one flat
+// area it shows that area's level; elsewhere a level between those of the
+// areas it meets.
+TEST_F(Jpeg, ALargePictureIsShrunkWhileDecoding) {
+    constexpr int W = 1000;
+    constexpr int H = 700;
+    constexpr int SIDE = 100;
+    constexpr int OUT_W = 160;
+    constexpr int OUT_H = 112;
+    constexpr int MARGIN = 24;  // the 4:2:0 blocks around a pixel, and their upsampling
+    const Rgba rgba = areas_picture(W, H, SIDE);
+    write("baseline.jpg", W, H, rgba);
+    write("progressive.jpg", W, H, rgba, {.progressive = true});
+    const ToolRun run = tavo_gray({"--line-art", "baseline.jpg", "progressive.jpg"});
+    EXPECT_EQ(run.out, "baseline.jpg .. baseline.bmp\nprogressive.jpg .. progressive.bmp\n");
+    for (const std::string name : {"baseline.bmp", "progressive.bmp"}) {
+        const Bmp4Image image = made(name);
+        ASSERT_EQ(image.width * 1000 + image.height, OUT_W * 1000 + OUT_H) << name;
+        int clean = 0;
+        int wrong = 0;
+        for (int y = 0; y < OUT_H; ++y) {
+            for (int x = 0; x < OUT_W; ++x) {
+                const int x0 = std::max(x * W / OUT_W - MARGIN, 0) / SIDE;
+                const int x1 = std::min(((x + 1) * W + OUT_W - 1) / OUT_W + MARGIN, W - 1) / SIDE;
+                const int y0 = std::max(y * H / OUT_H - MARGIN, 0) / SIDE;
+                const int y1 = std::min(((y + 1) * H + OUT_H - 1) / OUT_H + MARGIN, H - 1) / SIDE;
+                int low = 15;
+                int high = 0;
+                for (int ay = y0; ay <= y1; ++ay)
+                    for (int ax = x0; ax <= x1; ++ax) low = std::min(low, area_level(ax, ay)), high = std::max(high, area_level(ax, ay));
+                const int got = image.pixels[static_cast<std::size_t>(y * OUT_W + x)];
+                clean += low == high;
+                if (got < low - (low != high) || got > high + (low != high)) ++wrong;
+            }
+        }
+        EXPECT_EQ(wrong, 0) << name;
+        EXPECT_GT(clean, OUT_W * OUT_H / 4) << name;
+    }
+}
+
+// The letter F as 6 x 10 blocks: no turn or mirror leaves it unchanged.
+constexpr const char* LETTER_F[] = {"######", "######", "##....", "##....", "#####.", "#####.", "##....", "##....", "##....", "##...."};
+
+bool f_is_black(int x, int y, int block) { return LETTER_F[y / block][x / block] == '#'; }
+
+// Where EXIF puts the stored picture's first row and first column on the
+// screen, per orientation 1..8: the stored pixel (sx, sy) of a stored
+// width x height picture that shows at (x, y).
+void stored_pixel(int orientation, int x, int y, int width, int height, int& sx, int& sy) {
+    switch (orientation) {
+        case 1: sx = x, sy = y; break;                            // row 0 on top, column 0 on the left
+        case 2: sx = width - 1 - x, sy = y; break;                // row 0 on top, column 0 on the right
+        case 3: sx = width - 1 - x, sy = height - 1 - y; break;   // row 0 at the bottom, column 0 on the right
+        case 4: sx = x, sy = height - 1 - y; break;               // row 0 at the bottom, column 0 on the left
+        case 5: sx = y, sy = x; break;                            // row 0 on the left, column 0 on top
+        case 6: sx = y, sy = height - 1 - x; break;               // row 0 on the right, column 0 on top
+        case 7: sx = width - 1 - y, sy = height - 1 - x; break;   // row 0 on the right, column 0 at the bottom
+        default: sx = width - 1 - y, sy = x; break;               // 8: row 0 on the left, column 0 at the bottom
+    }
+}
+
+// The letter F stored so that orientation shows it upright.
+Rgba stored_f(int orientation, int block, int& width, int& height) {
+    const int shown_w = 6 * block;
+    const int shown_h = 10 * block;
+    width = orientation >= 5 ? shown_h : shown_w;
+    height = orientation >= 5 ? shown_w : shown_h;
+    Rgba rgba(static_cast<std::size_t>(width * height) * 4, 0xFF);
+    for (int y = 0; y < shown_h; ++y) {
+        for (int x = 0; x < shown_w; ++x) {
+            int sx = 0;
+            int sy = 0;
+            stored_pixel(orientation, x, y, width, height, sx, sy);
+            const std::size_t at = static_cast<std::size_t>(sy * width + sx) * 4;
+            if (f_is_black(x, y, block)) rgba[at] = rgba[at + 1] = rgba[at + 2] = 0;
+        }
+    }
+    return rgba;
+}
+
+// Each of the eight orientations of the letter F comes out upright, the
+// same picture as orientation 1's, small or shrunk while decoding (a
+// sideways picture 640 x 384 shows 96 x 160).
+TEST_F(Jpeg, EveryOrientationComesOutUpright) {
+    for (const int block : {8, 64}) {
+        const std::string size = std::to_string(block);
+        std::vector<std::string> args;
+        std::string expected;
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            int width = 0;
+            int height = 0;
+            const Rgba rgba = stored_f(orientation, block, width, height);
+            const std::string name = "f" + size + "_" + std::to_string(orientation);
+            write(name + ".jpg", width, height, rgba, {.orientation = orientation});
+            args.push_back(name + ".jpg");
+            expected += name + ".jpg .. " + name + ".bmp\n";
+        }
+        EXPECT_EQ(tavo_gray(args).out, expected);
+        const int shown_w = std::min(6 * block, 96);
+        const int shown_h = std::min(10 * block, 160);
+        const int shown_block = shown_w / 6;
+        Bytes upright;
+        for (int y = 0; y < shown_h; ++y)
+            for (int x = 0; x < shown_w; ++x) upright.push_back(f_is_black(x, y, shown_block) ? 15 : 0);
+        const Bytes first = file("f" + size + "_1.bmp");
+        EXPECT_EQ(first, bmp_of(shown_w, shown_h, upright)) << size;
+        for (int orientation = 2; orientation <= 8; ++orientation)
+            EXPECT_EQ(file("f" + size + "_" + std::to_string(orientation) + ".bmp"), first) << size << " " << orientation;
+    }
+}
+
+// EXIF as the orientation reader meets it: markers and segments laid out
+// by hand, in either byte order.
+void put16(Bytes& b, std::uint64_t value, bool mm) { mm ? put_be(b, value, 2) : put_le(b, value, 2); }
+void put32(Bytes& b, std::uint64_t value, bool mm) { mm ? put_be(b, value, 4) : put_le(b, value, 4); }
+
+struct Entry {
+    unsigned tag;
+    unsigned type;
+    std::uint64_t count;
+    unsigned value;
+};
+
+// "Exif\0\0" and a TIFF block: header, IFD0 at ifd with count entries
+// (count may claim more than are written), the entries.
+Bytes exif(bool mm, const std::vector<Entry>& entries, std::uint64_t ifd = 8, std::uint64_t count = ~0ull, unsigned magic = 42) {
+    Bytes b = {'E', 'x', 'i', 'f', 0, 0};
+    b.insert(b.end(), {static_cast<std::uint8_t>(mm ? 'M' : 'I'), static_cast<std::uint8_t>(mm ? 'M' : 'I')});
+    put16(b, magic, mm);
+    put32(b, ifd, mm);
+    put16(b, count == ~0ull ? entries.size() : count, mm);
+    for (const Entry& e : entries) {
+        put16(b, e.tag, mm), put16(b, e.type, mm), put32(b, e.count, mm);
+        put16(b, e.value, mm), put16(b, 0, mm);
+    }
+    put32(b, 0, mm);
+    return b;
+}
+
+Bytes segment(std::uint8_t marker, const Bytes& data, std::size_t length = 0) {
+    Bytes b = {0xFF, marker};
+    put_be(b, length != 0 ? length : data.size() + 2, 2);
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+
+Bytes jpeg_of(const std::vector<Bytes>& parts) {
+    Bytes b = {0xFF, 0xD8};
+    for (const Bytes& p : parts) b.insert(b.end(), p.begin(), p.end());
+    return b;
+}
+
+const Bytes JFIF = segment(0xE0, {'J', 'F', 'I', 'F', 0, 1, 2, 0, 0, 1, 0, 1, 0, 0});
+const Bytes SOS = segment(0xDA, {1, 1, 0, 0, 63, 0});
+constexpr unsigned ORIENTATION = 0x0112;
+const Entry MAKE = {0x010F, 2, 4, 0x4142};  // "AB\0\0" in the entry
+
+TEST(JpegOrientation, HostileSegmentsReadAsUpright) {
+    const Bytes ii6 = exif(false, {MAKE, {ORIENTATION, 3, 1, 6}});
+    const Bytes mm8 = exif(true, {MAKE, {ORIENTATION, 3, 1, 8}});
+    Bytes cut_entry = ii6;
+    cut_entry.resize(cut_entry.size() - 4 - 6);  // the next-IFD offset and most of the Orientation entry gone
+    Bytes segment_cut = segment(0xE1, ii6, ii6.size() + 2 - 14);  // the segment ends before its Orientation entry
+    struct Case {
+        const char* name;
+        Bytes file;
+        int orientation;
+    };
+    const Case cases[] = {
+        {"II", jpeg_of({JFIF, segment(0xE1, ii6), SOS}), 6},
+        {"MM", jpeg_of({segment(0xE1, mm8), SOS}), 8},
+        {"each orientation", jpeg_of({segment(0xE1, exif(true, {{ORIENTATION, 3, 1, 2}}))}), 2},
+        {"after an XMP APP1, fill bytes and a restart marker",
+         jpeg_of({segment(0xE1, {'h', 't', 't', 'p', ':', '/', '/', 0}), {0xFF, 0xFF, 0xFF, 0xD3}, segment(0xE1, mm8), SOS}), 8},
+        {"no EXIF", jpeg_of({JFIF, SOS, segment(0xE1, ii6)}), 1},
+        {"after the scan", jpeg_of({SOS, segment(0xE1, ii6)}), 1},
+        {"after EOI", jpeg_of({{0xFF, 0xD9}, segment(0xE1, ii6)}), 1},
+        {"no SOI", ii6, 1},
+        {"empty", {}, 1},
+        {"value 0", jpeg_of({segment(0xE1, exif(false, {{ORIENTATION, 3, 1, 0}}))}), 1},
+        {"value 9", jpeg_of({segment(0xE1, exif(true, {{ORIENTATION, 3, 1, 9}}))}), 1},
+        {"type LONG", jpeg_of({segment(0xE1, exif(false, {{ORIENTATION, 4, 1, 6}}))}), 1},
+        {"count 2", jpeg_of({segment(0xE1, exif(true, {{ORIENTATION, 3, 2, 6}}))}), 1},
+        {"count huge, the tag not among the entries", jpeg_of({segment(0xE1, exif(false, {MAKE}, 8, 0xFFFF)), SOS}), 1},
+        {"IFD past the segment", jpeg_of({segment(0xE1, exif(false, {{ORIENTATION, 3, 1, 6}}, 60))}), 1},
+        {"IFD offset 0xFFFFFFFF", jpeg_of({segment(0xE1, exif(true, {{ORIENTATION, 3, 1, 6}}, 0xFFFFFFFF))}), 1},
+        {"byte order IM", jpeg_of({segment(0xE1, [] { Bytes b = exif(false, {{ORIENTATION, 3, 1, 6}}); b[7] = 'M'; return b; }())}), 1},
+        {"not 42", jpeg_of({segment(0xE1, exif(false, {{ORIENTATION, 3, 1, 6}}, 8, ~0ull, 43))}), 1},
+        {"TIFF header cut", jpeg_of({segment(0xE1, {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0})}), 1},
+        {"entry cut by the segment's end", jpeg_of({segment(0xE1, cut_entry), SOS}), 1},
+        {"the segment shorter than its entries", jpeg_of({segment_cut}), 1},
+        {"the file ends inside the segment", [&] { Bytes b = jpeg_of({segment(0xE1, ii6)}); b.resize(b.size() - 6); return b; }(), 1},
+        {"segment length 1", jpeg_of({segment(0xE0, {}, 1), segment(0xE1, ii6)}), 1},
+        {"a segment's length past the end", jpeg_of({segment(0xE0, {}, 0xFFFF), segment(0xE1, ii6)}), 1},
+        {"no marker next", jpeg_of({{0x00, 0xFF}, segment(0xE1, ii6)}), 1},
+    };
+    for (const Case& c : cases) {
+        ByteStream stream;
+        open_memory(stream, c.file);
+        EXPECT_EQ(read_jpeg_orientation(stream), c.orientation) << c.name;
+    }
+}
+
+// Byte offsets into a file libjpeg wrote.
+std::size_t find_marker(const Bytes& file, std::uint8_t marker, std::size_t from = 2, bool needed = true) {
+    for (std::size_t at = from; at + 1 < file.size(); ++at)
+        if (file[at] == 0xFF && file[at + 1] == marker) return at;
+    if (needed) ADD_FAILURE() << "no marker " << int{marker};
+    return 0;
+}
+
+std::size_t after_segment(const Bytes& file, std::size_t at) { return at + 2 + (std::size_t{file[at + 2]} << 8 | file[at + 3]); }
+
+void set_size(Bytes& file, std::uint8_t sof, unsigned width, unsigned height) {
+    const std::size_t at = find_marker(file, sof);
+    file[at + 5] = static_cast<std::uint8_t>(height >> 8), file[at + 6] = static_cast<std::uint8_t>(height);
+    file[at + 7] = static_cast<std::uint8_t>(width >> 8), file[at + 8] = static_cast<std::uint8_t>(width);
+}
+
+Bytes first_bytes(const Bytes& file, std::size_t size) { return Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(size)); }
+
+// A dark picture of even detail, so that its data is spread evenly down the rows.
+Rgba textured(int width, int height) {
+    return picture_of(width, height, [](int x, int y) {
+        const auto g = static_cast<std::uint32_t>(30 + (x * 7 + y * 13 + (x * y) % 11) % 50);
+        return g << 16 | g << 8 | g;
+    });
+}
+
+// Hostile files end quickly, each with its one line: refused with the
+// problem in plain words, or made as far as they go with a warning.
+TEST_F(Jpeg, HostileFilesEndWithTheirOneLine) {
+    write("base.jpg", 64, 64, textured(64, 64));
+    write("prog.jpg", 64, 64, textured(64, 64), {.progressive = true, .gray = true});
+    write("color.jpg", 64, 64, textured(64, 64), {.progressive = true});
+    const Bytes base = file("base.jpg");
+    const Bytes prog = file("prog.jpg");
+    const std::size_t dht = find_marker(base, 0xC4);
+    const std::size_t scan = after_segment(base, find_marker(base, 0xDA));
+
+    Bytes long_table = base;  // 16 x 17 codes: more than the 256 a table holds
+    for (std::size_t i = 0; i < 16; ++i) long_table[dht + 5 + i] = 17;
+    Bytes crowded = base;  // the DC table's 12 codes, three of 1 bit: more than 1 bit codes
+    const Bytes dc_counts = {3, 0, 3, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
+    std::copy(dc_counts.begin(), dc_counts.end(), crowded.begin() + static_cast<std::ptrdiff_t>(dht + 5));
+    Bytes empty = base;
+    set_size(empty, 0xC0, 0, 0);
+    Bytes huge = first_bytes(base, scan);
+    set_size(huge, 0xC0, 65535, 65535);
+    Bytes over_jpeg = first_bytes(base, scan);
+    set_size(over_jpeg, 0xC0, 65501, 100);
+    Bytes wide = first_bytes(base, scan);
+    set_size(wide, 0xC0, 60000, 4000);
+    Bytes memory = file("color.jpg");  // 16000 x 16000 progressive 4:2:0: 768 MB of coefficients
+    set_size(memory, 0xC2, 16000, 16000);
+    Bytes twelve_bits = base;
+    twelve_bits[find_marker(base, 0xC0) + 4] = 12;
+    Bytes lossless = base;
+    lossless[find_marker(base, 0xC0) + 1] = 0xC3;
+    Bytes scans = first_bytes(prog, prog.size() - 2);  // the last scan again and again
+    std::size_t last = find_marker(prog, 0xDA);
+    for (std::size_t next = last; next != 0; next = find_marker(prog, 0xDA, next + 2, false)) last = next;
+    const Bytes last_scan(prog.begin() + static_cast<std::ptrdiff_t>(last), prog.end() - 2);
+    for (int i = 0; i < 1100; ++i) scans.insert(scans.end(), last_scan.begin(), last_scan.end());
+    scans.insert(scans.end(), {0xFF, 0xD9});
+    Bytes bad_code = base;  // all ones, which no Huffman code is
+    for (std::size_t i = scan + 40; i < scan + 60; i += 2) bad_code[i] = 0xFF, bad_code[i + 1] = 0;
+    Bytes marker = base;  // a restart marker where none is due
+    marker[scan + 40] = 0xFF, marker[scan + 41] = 0xD0;
+
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        int status;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"long_table.jpg", long_table, 1, "Error - JPEG: a Huffman table is damaged\n"},
+        {"crowded.jpg", crowded, 1, "Error - JPEG: a Huffman table is damaged\n"},
+        {"header.jpg", first_bytes(base, scan), 1, "Error - JPEG: the file is cut short before its first row\n"},
+        {"tables.jpg", first_bytes(base, dht + 10), 1, "Error - JPEG: the file is cut short before its first row\n"},
+        {"prog_header.jpg", first_bytes(prog, after_segment(prog, find_marker(prog, 0xDA))), 1,
+         "Error - JPEG: the file is cut short before its first row\n"},
+        {"empty.jpg", empty, 1, "Error - the picture is 0x0 pixels: it has none\n"},
+        {"huge.jpg", huge, 1, "Error - the picture is 65535x65535 pixels, more than tavo-gray takes (65535 a side, 268 million in all)\n"},
+        {"over_jpeg.jpg", over_jpeg, 1, "Error - JPEG: the picture is 65501x100 pixels, more than a JPEG file holds (65500 a side)\n"},
+        {"wide.jpg", wide, 1, "Error - JPEG: the file is cut short before its first row\n"},
+        {"memory.jpg", memory, 1, "Error - JPEG: the picture needs more than 512 MiB to decode\n"},
+        {"twelve_bits.jpg", twelve_bits, 1, "Error - JPEG: the picture has 12-bit samples; tavo-gray reads 8-bit JPEG files\n"},
+        {"lossless.jpg", lossless, 1, "Error - JPEG: the picture is coded in a way tavo-gray cannot read (lossless or hierarchical)\n"},
+        {"no_picture.jpg", {0xFF, 0xD8, 0xFF, 0xD9}, 1, "Error - JPEG: the file holds no picture\n"},
+        {"scans.jpg", scans, 1, "Error - JPEG: the picture is stored in too many scans to decode in reasonable time\n"},
+        {"bad_code.jpg", bad_code, 0, "Warning - JPEG: the picture's data is damaged; it is made as well as it reads\nbad_code.bmp\n"},
+        {"marker.jpg", marker, 0, "Warning - JPEG: the picture's data is damaged; it is made as well as it reads\nmarker.bmp\n"},
+    };
+    for (const Case& c : cases) {
+        put(c.name, c.bytes);
+        const ToolRun run = tavo_gray({c.name});
+        EXPECT_EQ(run.status, c.status) << c.name;
+        EXPECT_EQ(run.out, std::string(c.name) + " .. " + c.out) << c.name;
+    }
+}
+
+// A file cut short in its scan is made as far as whole rows of blocks go,
+// the rest white, with a warning; a progressive one cut in a later scan has
+// every row, coarser.
+TEST_F(Jpeg, ACutShortFileIsMadeAsFarAsItGoes) {
+    constexpr int SIDE = 160;
+    write("whole.jpg", SIDE, SIDE, textured(SIDE, SIDE));
+    write("prog.jpg", SIDE, SIDE, textured(SIDE, SIDE), {.progressive = true});
+    const Bytes whole = file("whole.jpg");
+    const Bytes prog = file("prog.jpg");
+    const std::size_t scan = after_segment(whole, find_marker(whole, 0xDA));
+    put("cut.jpg", first_bytes(whole, scan + (whole.size() - scan) / 2));
+    put("prog_cut.jpg", first_bytes(prog, prog.size() * 3 / 4));
+    const ToolRun run = tavo_gray({"--line-art", "cut.jpg", "prog_cut.jpg"});
+    EXPECT_EQ(run.status, 0);
+    const std::string warning = "Warning - JPEG: the file is cut short; the picture is made as far as it goes\n";
+    EXPECT_EQ(run.out, "cut.jpg .. " + warning + "cut.bmp\nprog_cut.jpg .. " + warning + "prog_cut.bmp\n");
+    const auto white_row = [](const Bmp4Image& image, int y) {
+        return std::all_of(image.pixels.begin() + y * SIDE, image.pixels.begin() + (y + 1) * SIDE, [](std::uint8_t l) { return l == 0; });
+    };
+    const auto any_white = [](const Bmp4Image& image, int y) {
+        return std::any_of(image.pixels.begin() + y * SIDE, image.pixels.begin() + (y + 1) * SIDE, [](std::uint8_t l) { return l == 0; });
+    };
+    const Bmp4Image cut = made("cut.bmp");
+    ASSERT_EQ(cut.pixels.size(), std::size_t{SIDE * SIDE});
+    int first_white = 0;
+    while (first_white < SIDE && !any_white(cut, first_white)) ++first_white;
+    EXPECT_EQ(first_white % 16, 0);  // whole rows of 4:2:0 blocks
+    EXPECT_GE(first_white, SIDE / 4);
+    EXPECT_LE(first_white, SIDE * 3 / 4);
+    for (int y = first_white; y < SIDE; ++y) EXPECT_TRUE(white_row(cut, y)) << y;
+    const Bmp4Image prog_cut = made("prog_cut.bmp");
+    ASSERT_EQ(prog_cut.pixels.size(), std::size_t{SIDE * SIDE});
+    for (int y = 0; y < SIDE; ++y) EXPECT_FALSE(any_white(prog_cut, y)) << y;
+}
+
+}  // namespace
