@@ -375,7 +375,7 @@ TEST_F(Libraries, APngCutShortIsMadeAsFarAsItGoes) {
 // picture's (within a level for lossy WebP), the rest white.
 TEST_F(Libraries, AGifOrWebpCutShortIsMadeAsFarAsItGoes) {
     struct Case { std::string name; std::string format; Writer write; int tolerance; };
-    const Case cases[] = {{"cut.gif", "GIF", gif(false), 0}, {"cut.webp", "WebP", webp(false), 1}};
+    const Case cases[] = {{"gif-cut.gif", "GIF", gif(false), 0}, {"webp-cut.webp", "WebP", webp(false), 1}};
     const Look look{ALL_LEVELS};
     for (const auto& [name, format, write, tolerance] : cases) {
         ASSERT_TRUE(write((dir / "whole").string(), 150, 100, rgba_of(look, 150, 100))) << name;
