@@ -29,10 +29,9 @@ namespace {
 // picture's coefficients: an ordinary one has about 10 scans going over
 // each coefficient 2 or 3 times. A file asking for much more is refused at
 // once; and since a scan's cost depends on its data too, any decoding that
-// goes on past MAX_DECODING_TIME is given up.
+// goes on past MAX_DECODING_TIME (rows.h) is given up.
 constexpr int MAX_SCANS = 1000;
 constexpr std::uint64_t MAX_COEFFICIENT_PASSES = 16;
-constexpr auto MAX_DECODING_TIME = std::chrono::seconds(30);
 
 constexpr int MAX_BATCH = 4;  // rows a read: libjpeg asks for at most 4 (rec_outbuf_height)
 

@@ -12,6 +12,7 @@
 // then finish_rows turns the sums into the picture, the right way up.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -19,6 +20,7 @@
 inline constexpr std::uint32_t MAX_PICTURE_SIDE = 65535;       // a side past this is refused from the header
 inline constexpr std::uint64_t MAX_PICTURE_PIXELS = 1ull << 28;  // 268 MP: about 10 s of decoding at most
 inline constexpr std::uint64_t MAX_DECODER_MEMORY = 512ull << 20;  // what a decoder may hold for a whole picture
+inline constexpr auto MAX_DECODING_TIME = std::chrono::seconds(30);  // a decoder whose work depends on the data gives up then
 
 // The gray of a colour, each channel 0..255 as stored (sRGB), put onto white
 // as far as it is transparent (opacity 0..1): the brightness import ranks
