@@ -270,10 +270,20 @@ TEST_F(Tool, DatabasesAreReadAndReplacedOnlyWhenTheyAreSo) {
     short_list[77] = 3;
     short_list.resize(90, 0);
     const Bytes picture = {'B', 'M'};  // all a file needs to be taken for a picture
+    Bytes sqlite = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f', 'o', 'r', 'm', 'a', 't', ' ', '3', 0,  // a name of text
+                    0x10, 0x00, 1, 1, 0, 64, 32, 32};  // page size 4096, file formats, payload fractions
+    put_be(sqlite, 1, 8);                              // change counter, pages
+    sqlite.resize(44, 0);
+    put_be(sqlite, 4, 4);  // schema format
+    sqlite.resize(56, 0);
+    put_be(sqlite, 1, 4);  // UTF-8; then zeros where a database keeps its type and creator, and its record count
+    sqlite.resize(4096, 0);
+    put("notes.txt", text);
+    ASSERT_EQ(sh("tar cf notes.tar notes.txt").status, 0);  // "notes.txt" and zeros: a name, no record
     const std::pair<std::string, Bytes> files_before[] = {
         {"own.pdb", own}, {"cut.pdb", Bytes(own.begin(), own.end() - 1)}, {"other.pdb", other_app}, {"notes.txt", text},
         {"photo.png", png}, {"before.pdb", before_list}, {"past.pdb", past_end}, {"short.pdb", short_list},
-        {"tiny.pdb", Bytes(77, 0)}, {"b.bmp", picture}};
+        {"tiny.pdb", Bytes(77, 0)}, {"b.bmp", picture}, {"notes.tar", file("notes.tar")}, {"db.sqlite", sqlite}};
     for (const auto& [name, bytes] : files_before) put(name, bytes);
     fs::create_directory(dir / "folder.pdb");
     fs::create_symlink("/proc/self/mem", dir / "eio.pdb");  // a read error at offset 0
@@ -288,6 +298,8 @@ TEST_F(Tool, DatabasesAreReadAndReplacedOnlyWhenTheyAreSo) {
                          "Error - record 2 is shorter than its 4x2 picture\nConversion complete\n"},
         {{"notes.txt"}, 1, not_palm("notes.txt")},
         {{"photo.png"}, 1, not_palm("photo.png")},
+        {{"notes.tar"}, 1, not_palm("notes.tar")},
+        {{"db.sqlite"}, 1, not_palm("db.sqlite")},
         {{"before.pdb"}, 1, not_palm("before.pdb")},
         {{"past.pdb"}, 1, not_palm("past.pdb")},
         {{"b.bmp"}, 1, "Reading database file b.bmp\nError - b.bmp is a BMP file, not a database\n"},

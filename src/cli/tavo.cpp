@@ -111,7 +111,7 @@ static int read_palm_database(ByteStream& stream, const std::string& path, PdbDa
     if (read_bmp_signature(stream) == 0) return refuse_bmp(path);
     seek_to(stream, 0);
     if (read_pdb_header(stream, database) != 0) return 1;  // a read error included
-    if (!has_palm_name(database)) return refuse_non_palm(path);
+    if (!has_palm_name(database) || !has_palm_codes(database)) return refuse_non_palm(path);
     if (read_record_list(stream, database) != 0) return 1;
     if (!records_start_in_file(database, stream.size)) return refuse_non_palm(path);
     return 0;
