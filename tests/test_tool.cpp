@@ -429,6 +429,54 @@ TEST_F(Tool, ImportReplacesTheDatabaseWhole) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "real"), {}), 2);  // no temporary file left
 }
 
+// Where there is no null device (a minimal container, a chroot), closed
+// standard streams still keep the console's text out of every file, and the
+// run that printed into them loses nothing.
+TEST_F(Tool, ClosedConsoleWithoutANullDeviceGoesIntoNoFile) {
+    if (under_wine) GTEST_SKIP() << "descriptors and mounts are the host's";
+    if (sh("unshare -m true").status != 0) GTEST_SKIP() << "no mount namespace here";
+    put(std::string(200, 'n') + ".bmp", bmp_of(2, 1, pattern(2, 1)));
+    put("z.bmp", bmp_of(4, 2, pattern(4, 2)));
+    for (int i = 0; i < 100; ++i) put("z" + std::to_string(i) + std::string(60, 'z') + ".bmp", {});  // 10 KB of console text
+    const Bytes imported = database_of({record_of(std::string(200, 'n'), 2, 1), record_of("z", 4, 2)});
+    for (const std::string closed : {">&-", "<&- >&- 2>&-"}) {
+        const ToolRun run = sh("unshare -m sh -c 'mount -t tmpfs none /dev && exec \"$0\" i db.pdb " + closed + "' '" +
+                               tavo_binary() + "'");
+        EXPECT_EQ(run.status, 0) << closed;
+        EXPECT_EQ(run.out, "") << closed;
+        EXPECT_EQ(file("db.pdb"), imported) << closed;
+        EXPECT_EQ(files().size(), 103u);
+        fs::remove(dir / "db.pdb");
+    }
+}
+
+// Console output that cannot be written (a full disk) fails the run, whatever
+// it did: the files are written, the status is 1. Output thrown away is no
+// failure.
+TEST_F(Tool, ConsoleOutputThatCannotBeWrittenFailsTheRun) {
+    put("pics.pdb", database_of({record_of("p", 2, 1)}));
+    put("q.bmp", bmp_of(2, 1, pattern(2, 1)));
+    const std::pair<std::string, std::set<std::string>> cases[] = {  // command, the folder's files after it
+        {"tavo -h", {"pics.pdb", "q.bmp"}},
+        {"tavo --version", {"pics.pdb", "q.bmp"}},
+        {"tavo pics.pdb", {"pics.pdb", "q.bmp", "p.bmp"}},
+        {"tavo i db.pdb", {"pics.pdb", "q.bmp", "db.pdb"}},
+        {"tavo_gray -h", {"pics.pdb", "q.bmp"}},
+        {"tavo_gray --version", {"pics.pdb", "q.bmp"}},
+    };
+    for (const auto& [command, after] : cases) {
+        for (const std::string console : {"/dev/full", "/dev/null"}) {
+            const ToolRun run = sh(command + " >" + console);
+            EXPECT_EQ(run.status, console == "/dev/full" ? 1 : 0) << command << " >" << console;
+            EXPECT_EQ(run.out, "") << command;
+            EXPECT_EQ(files(), after) << command;
+        }
+        EXPECT_EQ(file("p.bmp"), after.contains("p.bmp") ? bmp_of(2, 1, pattern(2, 1)) : Bytes{}) << command;
+        EXPECT_EQ(file("db.pdb"), after.contains("db.pdb") ? database_of({record_of("q", 2, 1)}) : Bytes{}) << command;
+        for (const char* made : {"p.bmp", "db.pdb"}) fs::remove(dir / made);
+    }
+}
+
 // Two runs at once each succeed: imports into one path, new or existing,
 // leave the complete database of one of them; exports into one folder leave
 // whole pictures.
@@ -478,7 +526,7 @@ TEST_F(Tool, InterruptedRunsLeaveNoTrace) {
     put("in/db.pdb", old);
     put("pics.pdb", database_of(std::vector<Bytes>(400, record_of("p", 2, 1))));
     put("out/p (7).bmp", {'o', 'l', 'd'});
-    const std::string binary = env_or("TAVO_BINARY", TAVO_DEFAULT_BINARY);
+    const std::string binary = tavo_binary();
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
         for (const bool importing : {true, false}) {
             int out[2];

@@ -42,12 +42,14 @@ protected:
     void TearDown() override {
         if (!HasFailure()) fs::remove_all(dir);
     }
+    // The tavo binary itself, for what runs it other than the shell (not under Wine).
+    std::string tavo_binary() const { return env_or("TAVO_BINARY", TAVO_DEFAULT_BINARY); }
     // Runs a shell script in the test's folder, where "tavo" and "tavo_gray"
     // run the tools. No folder, binary or argument of these tests holds a
     // single quote.
     ToolRun sh(const std::string& script) const {
         const std::string launcher = env_or("TAVO_LAUNCHER", "");
-        const std::string command = "tavo() { " + launcher + " '" + env_or("TAVO_BINARY", TAVO_DEFAULT_BINARY) +
+        const std::string command = "tavo() { " + launcher + " '" + tavo_binary() +
                                     "' \"$@\"; }; tavo_gray() { " + launcher + " '" +
                                     env_or("TAVO_GRAY_BINARY", TAVO_GRAY_DEFAULT_BINARY) + "' \"$@\"; }; cd '" +
                                     dir.string() + "' && { " + script + "; } 2>&1 < /dev/null";

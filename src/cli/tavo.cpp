@@ -177,7 +177,7 @@ int import_images(const std::string& database_path) {
 }
 
 int tavo_main(int argc, const char* const* argv) {
-    prepare_process();
+    if (prepare_process() != 0) return 1;
     const Options options = parse_arguments(argc, argv);
     if (options.usage) {
         print_usage();

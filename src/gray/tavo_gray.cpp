@@ -60,7 +60,7 @@ int convert_picture(const std::string& file, const std::string& folder, bool lin
 }
 
 int tavo_gray_main(int argc, const char* const* argv) {
-    prepare_process();
+    if (prepare_process() != 0) return 1;
     const GrayOptions options = parse_gray_arguments(argc, argv);
     if (options.usage) {
         print_gray_usage();

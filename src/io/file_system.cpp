@@ -20,6 +20,8 @@
 #include <unistd.h>
 #endif
 
+#include "io/console.h"
+
 namespace {
 
 // Paths as the system takes them: UTF-16 on Windows, the tool's own bytes
@@ -135,6 +137,18 @@ extern "C" void remove_pending_then_end(int signal_number) {
 
 int create_new(const std::string& path) { return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }
 
+// Opens what holds the closed descriptor fd (the lowest free one, fd itself):
+// the null device, or the root folder, to read; 1 when neither opens.
+int hold_descriptor(int fd) {
+    int held = open("/dev/null", O_RDWR);
+    if (held < 0) held = open("/", O_RDONLY | O_DIRECTORY);
+    if (held >= 0 && held != fd) {
+        dup2(held, fd);
+        close(held);
+    }
+    return held >= 0 ? 0 : 1;
+}
+
 int move_over(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()); }
 
 #endif
@@ -196,20 +210,19 @@ int run_with_utf8_arguments(int argc, wchar_t** argv, int (*program)(int, const 
 
 #endif
 
-void prepare_process() {
+int prepare_process() {
 #ifdef _WIN32
     // The runtime keeps descriptors 0 to 2 for the standard streams even when
     // the process was started without them.
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    check_console_at_exit(out == nullptr || out == INVALID_HANDLE_VALUE);
     SetConsoleCtrlHandler(remove_pending_on_break, TRUE);
+    return 0;
 #else
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
-        const int null = open("/dev/null", O_RDWR);  // the lowest free descriptor: fd itself
-        if (null >= 0 && null != fd) {
-            dup2(null, fd);
-            close(null);
-        }
-    }
+    const auto closed = [](int fd) { return fcntl(fd, F_GETFD) < 0 && errno == EBADF; };
+    check_console_at_exit(closed(1));
+    for (int fd = 0; fd <= 2; ++fd)
+        if (closed(fd) && hold_descriptor(fd) != 0) return 1;
     for (const int s : ENDING_SIGNALS) {
         struct sigaction action {};
         sigaction(s, nullptr, &action);
@@ -219,6 +232,7 @@ void prepare_process() {
         action.sa_flags = 0;
         sigaction(s, &action, nullptr);
     }
+    return 0;
 #endif
 }
 

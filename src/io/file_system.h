@@ -26,11 +26,15 @@ std::string to_utf8(std::wstring_view text);
 int run_with_utf8_arguments(int argc, wchar_t** argv, int (*program)(int, const char* const*));
 #endif
 
-// Opens each of the standard descriptors 0, 1 and 2 that is closed on the null
-// device, so that no file the run opens takes their place, and has the signals
+// Holds each of the standard descriptors 0, 1 and 2 that is closed, so that
+// no file the run opens takes its place and receives the console's text: on
+// the null device or, where there is none (a minimal container, a chroot),
+// on the root folder opened to read, which no write goes into. Has the
+// console checked as the run exits (check_console_at_exit), and the signals
 // that end a run (Ctrl-C and Ctrl-Break on Windows) remove an unfinished
-// replacement's temporary file first. Called once, at the start of a run.
-void prepare_process();
+// replacement's temporary file first. Called once, at the start of a run;
+// 1 when a closed descriptor cannot be held: the run must end at once.
+int prepare_process();
 
 // Opens path to read, and tells its length; nullptr unless the opened file
 // is regular: no FIFO is waited on.
