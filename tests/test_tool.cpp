@@ -429,6 +429,28 @@ TEST_F(Tool, ImportReplacesTheDatabaseWhole) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "real"), {}), 2);  // no temporary file left
 }
 
+// A shared database (owner 1000, group 2000, mode 664) replaced by another
+// member of its group keeps its group and mode; only its owner changes.
+TEST_F(Tool, ImportKeepsTheGroupOfASharedDatabase) {
+    if (under_wine) GTEST_SKIP() << "owners are the host's";
+    const std::string as_member = "setpriv --reuid=1001 --regid=1001 --groups=2000 ";
+    if (geteuid() != 0 || sh(as_member + "true").status != 0) GTEST_SKIP() << "only root can run as another user";
+    put("db.pdb", database_of({}));
+    put("p.bmp", bmp_of(2, 1, pattern(2, 1)));
+    ASSERT_EQ(chown((dir / "db.pdb").c_str(), 1000, 2000), 0);
+    ASSERT_EQ(chmod((dir / "db.pdb").c_str(), 0664), 0);
+    ASSERT_EQ(chown(dir.c_str(), 0, 2000), 0);  // a folder the group shares
+    ASSERT_EQ(chmod(dir.c_str(), 0775), 0);
+    const ToolRun run = sh(as_member + "'" + tavo_binary() + "' i db.pdb");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(file("db.pdb"), database_of({record_of("p", 2, 1)}));
+    struct stat about {};
+    ASSERT_EQ(stat((dir / "db.pdb").c_str(), &about), 0);
+    EXPECT_EQ(about.st_uid, 1001u);
+    EXPECT_EQ(about.st_gid, 2000u);
+    EXPECT_EQ(about.st_mode & 07777, 0664u);
+}
+
 // Where there is no null device (a minimal container, a chroot), closed
 // standard streams still keep the console's text out of every file, and the
 // run that printed into them loses nothing.

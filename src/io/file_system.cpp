@@ -49,8 +49,10 @@ int open_to_read(const std::string& path) { return open(path.c_str(), O_RDONLY |
 bool is_writable(const std::string& path) { return access(path.c_str(), W_OK) == 0; }
 int remove_file(const NativeChar* path) { return unlink(path); }
 int sync_file(int fd) { return fsync(fd); }
+// Where the owner cannot be kept (only root gives a file away), the group
+// still is when the user is in it, as cp -p does: a shared file stays shared.
 void keep_owner_and_mode(int fd, const FileStatus& about) {
-    if (fchown(fd, about.st_uid, about.st_gid) != 0) {}  // where the system allows
+    if (fchown(fd, about.st_uid, about.st_gid) != 0 && fchown(fd, static_cast<uid_t>(-1), about.st_gid) != 0) {}
     fchmod(fd, about.st_mode & 07777);
 }
 #endif
