@@ -33,8 +33,17 @@ std::wstring native(const std::string& path) { return to_utf16(path); }
 int status_of(const std::string& path, FileStatus& about) { return _wstat64(native(path).c_str(), &about); }
 int status_of(int fd, FileStatus& about) { return _fstat64(fd, &about); }
 bool is_link(const FileStatus&) { return false; }
-int open_to_read(const std::string& path) { return _wopen(native(path).c_str(), _O_RDONLY | _O_BINARY); }
+int open_to_read(const std::string& path);  // waits for a file held for a moment: below
 bool is_writable(const std::string& path) { return _waccess(native(path).c_str(), 2) == 0; }
+bool fits_folder(const std::string&, const std::string& name) { return native(name).size() <= 255; }
+FileIdentity identity_of_handle(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) return {};
+    return {info.dwVolumeSerialNumber, static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow, true};
+}
+FileIdentity identity_of_open(int fd, const FileStatus&) {
+    return identity_of_handle(reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+}
 int remove_file(const NativeChar* path) { return DeleteFileW(path) ? 0 : 1; }
 int sync_file(int fd) { return _commit(fd); }
 void keep_owner_and_mode(int, const FileStatus&) {}
@@ -47,6 +56,14 @@ int status_of(int fd, FileStatus& about) { return fstat(fd, &about); }
 bool is_link(const FileStatus& about) { return S_ISLNK(about.st_mode); }
 int open_to_read(const std::string& path) { return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }
 bool is_writable(const std::string& path) { return access(path.c_str(), W_OK) == 0; }
+bool fits_folder(const std::string& folder, const std::string& name) {
+    const long most = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);  // -1: no limit known
+    return most < 0 || name.size() <= static_cast<std::size_t>(most);
+}
+FileIdentity identity_of_status(const FileStatus& about) {
+    return {static_cast<std::uint64_t>(about.st_dev), static_cast<std::uint64_t>(about.st_ino), true};
+}
+FileIdentity identity_of_open(int, const FileStatus& about) { return identity_of_status(about); }
 int remove_file(const NativeChar* path) { return unlink(path); }
 int sync_file(int fd) { return fsync(fd); }
 // Where the owner cannot be kept (only root gives a file away), the group
@@ -99,16 +116,35 @@ int create_new(const std::wstring& path) {
     return fd;
 }
 
-// Another process may hold the target for a moment (a virus scanner, an
-// indexer, another run): the move is tried again for about a second.
+// Another process may hold a file for a moment (a virus scanner, an indexer,
+// another run, an export rewriting a picture): a step that failed with error
+// is tried again, 20 times 50 ms at most. True after the wait before the next
+// attempt; false when error is another, or the attempts are spent.
+bool wait_if_held(DWORD error, int attempt) {
+    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) || attempt == 20) return false;
+    Sleep(50);
+    return true;
+}
+
+int open_to_read(const std::string& path) {
+    const std::wstring name = native(path);
+    for (int attempt = 0;; ++attempt) {
+        const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+            if (fd < 0) CloseHandle(handle);
+            return fd;
+        }
+        if (!wait_if_held(GetLastError(), attempt)) return -1;
+    }
+}
+
 int move_over(const std::wstring& from, const std::wstring& to) {
     for (int attempt = 0;; ++attempt) {
         if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
-        const DWORD error = GetLastError();
-        const bool held_by_another =
-            error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-        if (!held_by_another || attempt == 20) return 1;
-        Sleep(50);
+        const DWORD error = GetLastError();  // a target held or being deleted is denied access
+        if (!wait_if_held(error == ERROR_ACCESS_DENIED ? ERROR_SHARING_VIOLATION : error, attempt)) return 1;
     }
 }
 
@@ -238,22 +274,45 @@ int prepare_process() {
 #endif
 }
 
-std::FILE* open_regular_file(const std::string& path, std::uint64_t& size) {
+bool same_identity(const FileIdentity& a, const FileIdentity& b) {
+    return a.known && b.known && a.device == b.device && a.number == b.number;
+}
+
+FilePlace place_of(const std::string& path) {
+    const std::string at = follow_links(path);
+    FilePlace place{identity_of(at), {}, ""};
+    if (place.file.known) return place;
+    const std::string folder = folder_of(at);
+    place.folder = identity_of(folder.empty() ? "." : folder);
+    place.name = at.substr(folder.size());
+    return place;
+}
+
+bool leads_to(const std::string& path, const FilePlace& place) {
+    const FilePlace other = place_of(path);
+    if (place.file.known) return same_identity(other.file, place.file);
+    return !other.file.known && same_identity(other.folder, place.folder) && other.name == place.name;
+}
+
+std::FILE* open_regular_file(const std::string& path, std::uint64_t& size, FileIdentity& identity) {
     const int fd = open_to_read(path);
     FileStatus about{};
     std::FILE* file = fd >= 0 && status_of(fd, about) == 0 && S_ISREG(about.st_mode) ? fdopen(fd, "rb") : nullptr;
     if (file == nullptr && fd >= 0) close(fd);
     size = file != nullptr ? static_cast<std::uint64_t>(about.st_size) : 0;
+    identity = file != nullptr ? identity_of_open(fd, about) : FileIdentity{};
     return file;
 }
 
 std::FILE* create_replacement(const std::string& path, Replacement& replacement) {
     replacement = {path, ""};
+    const std::string folder = folder_of(path);
+    if (path.size() == folder.size() || !fits_folder(folder, path.substr(folder.size()))) return nullptr;
     FileStatus about{};
     const bool exists = status_of(path, about) == 0;
     const bool regular = exists && S_ISREG(about.st_mode);
     if (exists && (regular ? !is_writable(path) : !is_link(about))) return nullptr;
-    const int fd = create_temp(folder_of(path), replacement.temp_path);
+    const int fd = create_temp(folder, replacement.temp_path);
     if (fd < 0) return nullptr;
     if (regular) keep_owner_and_mode(fd, about);
     std::FILE* file = fdopen(fd, "wb");
@@ -308,18 +367,14 @@ int list_folder(std::vector<std::string>& names) {
     return status;
 }
 
-// A file is its volume and its index on the volume.
-bool same_file(const std::string& a, const std::string& b) {
-    BY_HANDLE_FILE_INFORMATION info[2]{};
-    for (int i = 0; i < 2; ++i) {
-        const HANDLE file = CreateFileW(native(i == 0 ? a : b).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        const bool known = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info[i]);
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        if (!known) return false;
-    }
-    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
-           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+// Opened for nothing but its information, folders too.
+FileIdentity identity_of(const std::string& path) {
+    const HANDLE file = CreateFileW(native(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    const FileIdentity identity = identity_of_handle(file);
+    CloseHandle(file);
+    return identity;
 }
 
 #else
@@ -352,11 +407,11 @@ int list_folder(std::vector<std::string>& names) {
     return status;
 }
 
-bool same_file(const std::string& a, const std::string& b) {
-    struct stat about_a {};
-    struct stat about_b {};
-    return stat(a.c_str(), &about_a) == 0 && stat(b.c_str(), &about_b) == 0 && about_a.st_dev == about_b.st_dev &&
-           about_a.st_ino == about_b.st_ino;
+FileIdentity identity_of(const std::string& path) {
+    struct stat about {};
+    return stat(path.c_str(), &about) == 0 ? identity_of_status(about) : FileIdentity{};
 }
 
 #endif
+
+bool same_file(const std::string& a, const std::string& b) { return same_identity(identity_of(a), identity_of(b)); }
