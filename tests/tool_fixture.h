@@ -5,6 +5,7 @@
 #pragma once
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -29,10 +30,12 @@ struct ToolRun {
     std::string out;  // standard output, CRLF made LF
 };
 
-// Runs the tools in a folder of their own per test.
+// Runs the tools in a folder of their own per test, and per process: test
+// runs of other builds or checkouts at the same time keep out of it.
 class Tool : public testing::Test {
 protected:
-    fs::path dir = fs::path(testing::TempDir()) / "tavo_tool" / testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::path dir = fs::path(testing::TempDir()) / "tavo_tool" /
+                   (std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "." + std::to_string(getpid()));
     bool under_wine = !env_or("TAVO_LAUNCHER", "").empty();
 
     void SetUp() override {
