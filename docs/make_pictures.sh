@@ -11,5 +11,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp examples/bmp/palette.bmp "$work/"
 (cd "$work" && mkdir back && "$tavo" i palette.pdb >/dev/null && cd back && "$tavo" ../palette.pdb >/dev/null)
-convert "$work/palette.bmp" -filter point -resize 300% docs/palette-colours.png
-convert "$work/back/palette.bmp" -filter point -resize 300% docs/palette-grays.png
+# Without the time stamps ImageMagick adds, the same files on every run.
+png=(-filter point -resize 300% -define png:exclude-chunks=date,time)
+convert "$work/palette.bmp" "${png[@]}" docs/palette-colours.png
+convert "$work/back/palette.bmp" "${png[@]}" docs/palette-grays.png

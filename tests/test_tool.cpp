@@ -270,10 +270,20 @@ TEST_F(Tool, DatabasesAreReadAndReplacedOnlyWhenTheyAreSo) {
     short_list[77] = 3;
     short_list.resize(90, 0);
     const Bytes picture = {'B', 'M'};  // all a file needs to be taken for a picture
+    Bytes sqlite = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f', 'o', 'r', 'm', 'a', 't', ' ', '3', 0,  // a name of text
+                    0x10, 0x00, 1, 1, 0, 64, 32, 32};  // page size 4096, file formats, payload fractions
+    put_be(sqlite, 1, 8);                              // change counter, pages
+    sqlite.resize(44, 0);
+    put_be(sqlite, 4, 4);  // schema format
+    sqlite.resize(56, 0);
+    put_be(sqlite, 1, 4);  // UTF-8; then zeros where a database keeps its type and creator, and its record count
+    sqlite.resize(4096, 0);
+    put("notes.txt", text);
+    ASSERT_EQ(sh("tar cf notes.tar notes.txt").status, 0);  // "notes.txt" and zeros: a name, no record
     const std::pair<std::string, Bytes> files_before[] = {
         {"own.pdb", own}, {"cut.pdb", Bytes(own.begin(), own.end() - 1)}, {"other.pdb", other_app}, {"notes.txt", text},
         {"photo.png", png}, {"before.pdb", before_list}, {"past.pdb", past_end}, {"short.pdb", short_list},
-        {"tiny.pdb", Bytes(77, 0)}, {"b.bmp", picture}};
+        {"tiny.pdb", Bytes(77, 0)}, {"b.bmp", picture}, {"notes.tar", file("notes.tar")}, {"db.sqlite", sqlite}};
     for (const auto& [name, bytes] : files_before) put(name, bytes);
     fs::create_directory(dir / "folder.pdb");
     fs::create_symlink("/proc/self/mem", dir / "eio.pdb");  // a read error at offset 0
@@ -288,6 +298,8 @@ TEST_F(Tool, DatabasesAreReadAndReplacedOnlyWhenTheyAreSo) {
                          "Error - record 2 is shorter than its 4x2 picture\nConversion complete\n"},
         {{"notes.txt"}, 1, not_palm("notes.txt")},
         {{"photo.png"}, 1, not_palm("photo.png")},
+        {{"notes.tar"}, 1, not_palm("notes.tar")},
+        {{"db.sqlite"}, 1, not_palm("db.sqlite")},
         {{"before.pdb"}, 1, not_palm("before.pdb")},
         {{"past.pdb"}, 1, not_palm("past.pdb")},
         {{"b.bmp"}, 1, "Reading database file b.bmp\nError - b.bmp is a BMP file, not a database\n"},
@@ -296,8 +308,12 @@ TEST_F(Tool, DatabasesAreReadAndReplacedOnlyWhenTheyAreSo) {
         {{"folder.pdb"}, 1, "Error while opening folder.pdb\n"},
         {{"eio.pdb"}, 1, "Reading database file eio.pdb\nError - the database file cannot be read\n"},
         {{"missing.pdb"}, 1, "Error while opening missing.pdb\n"},
-        {{"i", "no/such/folder.pdb"}, 1, ""},
+        {{"i", "no/such/folder.pdb"}, 1, ""},  // a database that cannot be written is found before any picture is read
         {{"i", "folder.pdb"}, 1, ""},
+        {{"i", "folder.pdb/"}, 1, ""},
+        {{"i", "missing/"}, 1, ""},
+        {{"i", ""}, 1, ""},
+        {{"i", std::string(252, 'n') + ".pdb"}, 1, ""},  // a name longer than a folder takes
         {{"i", "eio.pdb"}, 1, "Error while reading eio.pdb\n"},
         {{"i", "a.bmp", "b.bmp"}, 1, "Error - b.bmp is a BMP file, not a database\n"},  // as "tavo i *.bmp" runs
         {{"i", "photo.png"}, 1, "Error - photo.png is not an Umbralith database\n"},  // as "tavo i *.png" runs
@@ -317,7 +333,9 @@ TEST_F(Tool, DatabasesAreReadAndReplacedOnlyWhenTheyAreSo) {
 
 // Import writes a new path, an empty file, or a database of this
 // application under any name, which is then none of the pictures even when
-// named like one; a database that holds pictures is never emptied.
+// named like one; a database that holds pictures is never emptied. A
+// database left without pictures says so, and names what tavo-gray would
+// make pictures of.
 TEST_F(Tool, ImportWritesOverItsOwnDatabaseOnly) {
     const Bytes full = database_of({record_of("old", 2, 1)});
     Bytes renamed = full;
@@ -326,26 +344,53 @@ TEST_F(Tool, ImportWritesOverItsOwnDatabaseOnly) {
     compressed[30] = 2;
     put("bad.bmp", compressed);
     const std::string refused = "bad.bmp .. Error - compressed bitmaps not supported\n";
+    const std::string none = "No picture imported: the database holds none";
+    const std::string hint = none + "; tavo-gray makes BMP files of the pictures here: tavo-gray ";
     const std::string long_name = std::string(251, 'n') + ".pdb";  // as long as a name may be
-    struct Case { std::string target; std::optional<Bytes> before; bool picture; int status; std::string out; Bytes after; };
-    const Case cases[] = {
-        {long_name, std::nullopt, true, 0, refused + "p.bmp .. OK\nWriting database file " + long_name, database_of({record_of("p", 2, 1)})},
-        {"new.pdb", std::nullopt, false, 0, refused + "Writing database file new.pdb", database_of({})},
-        {"empty.pdb", Bytes{}, false, 0, refused + "Writing database file empty.pdb", database_of({})},
-        {"none.pdb", database_of({}), false, 0, refused + "Writing database file none.pdb", database_of({})},
-        {"Own.BMP", renamed, true, 0, refused + "p.bmp .. OK\nWriting database file Own.BMP", database_of({record_of("p", 2, 1)})},
-        {"full.pdb", full, false, 1, refused + "Error - no picture imported, full.pdb left as it was", full},
+    const std::vector<std::string> photos = {"b.png", "a.JPG", "c.jpg", "d.GIF", "e.Jpeg", "f.webp", "g.tiff", ".png"};
+    struct Case {
+        std::string target;
+        std::optional<Bytes> before;
+        bool picture;
+        std::vector<std::string> others;  // files of other kinds, by name
+        int status;
+        std::string out;
+        Bytes after;
     };
-    for (const auto& [target, before, picture, status, out, after] : cases) {
+    const Case cases[] = {
+        {long_name, std::nullopt, true, {}, 0, refused + "p.bmp .. OK\nWriting database file " + long_name, database_of({record_of("p", 2, 1)})},
+        {"new.pdb", std::nullopt, false, {}, 0, refused + none + "\nWriting database file new.pdb", database_of({})},
+        {"empty.pdb", Bytes{}, false, {}, 0, refused + none + "\nWriting database file empty.pdb", database_of({})},
+        {"none.pdb", database_of({}), false, {}, 0, refused + none + "\nWriting database file none.pdb", database_of({})},
+        {"Own.BMP", renamed, true, {}, 0, refused + "p.bmp .. OK\nWriting database file Own.BMP", database_of({record_of("p", 2, 1)})},
+        {"full.pdb", full, false, {}, 1, refused + "Error - no picture imported, full.pdb left as it was", full},
+        {"photos.pdb", std::nullopt, false, photos, 0,
+         refused + hint + (under_wine ? "*.jpg *.jpeg *.png *.gif *.webp" : "*.JPG *.jpg *.Jpeg *.png *.GIF *.webp") +
+             "\nWriting database file photos.pdb",
+         database_of({})},
+        {"png.pdb", std::nullopt, false, {"x.png", "notes.txt"}, 0,
+         refused + hint + "*.png\nWriting database file png.pdb", database_of({})},
+        {"with.pdb", std::nullopt, true, {"x.png"}, 0, refused + "p.bmp .. OK\nWriting database file with.pdb",
+         database_of({record_of("p", 2, 1)})},
+    };
+    for (const auto& [target, before, picture, others, status, out, after] : cases) {
         if (before) put(target, *before);
         if (picture) put("p.bmp", bmp_of(2, 1, pattern(2, 1)));
+        for (const std::string& other : others) put(other, {});
         const ToolRun run = tavo({"i", target});
         EXPECT_EQ(run.status, status) << target;
         EXPECT_EQ(run.out, out + (status == 0 ? "\nConversion complete\n" : "\n"));
         EXPECT_EQ(file(target), after) << target;
-        EXPECT_EQ(files().size(), picture ? 3u : 2u);  // bad.bmp, the database and p.bmp: nothing else
+        EXPECT_EQ(files().size(), (picture ? 3u : 2u) + others.size());  // bad.bmp, the database, p.bmp: nothing else
+        for (const std::string& made : others) fs::remove(dir / made);
         fs::remove(dir / target);
         fs::remove(dir / "p.bmp");
+    }
+    if (under_wine) {  // no Windows shell expands the hint's patterns: tavo-gray does
+        fs::copy_file(TAVO_SOURCE_DIR "/docs/palette-colours.png", dir / "x.png");
+        const ToolRun run = sh("tavo_gray '*.png'");
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, "x.png .. x.bmp\n");
     }
 }
 
@@ -415,6 +460,102 @@ TEST_F(Tool, ImportReplacesTheDatabaseWhole) {
     EXPECT_EQ(file("real/new.pdb"), imported);
     EXPECT_TRUE(fs::is_symlink(dir / "link.pdb") && fs::is_symlink(dir / "dangling.pdb"));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "real"), {}), 2);  // no temporary file left
+    // A link named like a picture that leads to the database is none of the
+    // pictures, even while the database is still missing.
+    fs::create_symlink("../real/fresh.pdb", dir / "a/fresh.bmp");
+    for (const std::string target : {"../real/fresh.pdb", "fresh.bmp", "./../a/fresh.bmp"}) {
+        run = sh("cd a && tavo i " + target);
+        EXPECT_EQ(run.status, 0) << target;
+        EXPECT_EQ(run.out.find("fresh.bmp .."), std::string::npos) << target;
+        EXPECT_EQ(file("real/fresh.pdb"), imported) << target;
+        EXPECT_TRUE(fs::is_symlink(dir / "a/fresh.bmp"));
+        fs::remove(dir / "real/fresh.pdb");
+    }
+}
+
+// A picture another program holds for a moment without sharing it (on
+// Windows: an export rewriting it, a virus scanner) is waited for, not lost.
+TEST_F(Tool, APictureHeldForAMomentIsWaitedFor) {
+    if (!under_wine) GTEST_SKIP() << "only Windows lets a program keep others from reading a file";
+    put("p.bmp", bmp_of(2, 1, pattern(2, 1)));
+    const std::string hold = env_or("TAVO_LAUNCHER", "") + " '" +
+                             (fs::path(tavo_binary()).parent_path() / "tavo_hold_file.exe").string() + "'";
+    const ToolRun run = sh(hold + " p.bmp 700 held & for k in $(seq 1000); do [ -e held ] && break; sleep 0.01; done; "
+                                  "tavo i db.pdb; status=$?; wait $! && exit $status");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "p.bmp .. OK\nWriting database file db.pdb\nConversion complete\n");
+    EXPECT_EQ(file("db.pdb"), database_of({record_of("p", 2, 1)}));
+}
+
+// A shared database (owner 1000, group 2000, mode 664) replaced by another
+// member of its group keeps its group and mode; only its owner changes.
+TEST_F(Tool, ImportKeepsTheGroupOfASharedDatabase) {
+    if (under_wine) GTEST_SKIP() << "owners are the host's";
+    const std::string as_member = "setpriv --reuid=1001 --regid=1001 --groups=2000 ";
+    if (geteuid() != 0 || sh(as_member + "true").status != 0) GTEST_SKIP() << "only root can run as another user";
+    put("db.pdb", database_of({}));
+    put("p.bmp", bmp_of(2, 1, pattern(2, 1)));
+    ASSERT_EQ(chown((dir / "db.pdb").c_str(), 1000, 2000), 0);
+    ASSERT_EQ(chmod((dir / "db.pdb").c_str(), 0664), 0);
+    ASSERT_EQ(chown(dir.c_str(), 0, 2000), 0);  // a folder the group shares
+    ASSERT_EQ(chmod(dir.c_str(), 0775), 0);
+    const ToolRun run = sh(as_member + "'" + tavo_binary() + "' i db.pdb");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(file("db.pdb"), database_of({record_of("p", 2, 1)}));
+    struct stat about {};
+    ASSERT_EQ(stat((dir / "db.pdb").c_str(), &about), 0);
+    EXPECT_EQ(about.st_uid, 1001u);
+    EXPECT_EQ(about.st_gid, 2000u);
+    EXPECT_EQ(about.st_mode & 07777, 0664u);
+}
+
+// Where there is no null device (a minimal container, a chroot), closed
+// standard streams still keep the console's text out of every file, and the
+// run that printed into them loses nothing.
+TEST_F(Tool, ClosedConsoleWithoutANullDeviceGoesIntoNoFile) {
+    if (under_wine) GTEST_SKIP() << "descriptors and mounts are the host's";
+    if (sh("unshare -m true").status != 0) GTEST_SKIP() << "no mount namespace here";
+    put(std::string(200, 'n') + ".bmp", bmp_of(2, 1, pattern(2, 1)));
+    put("z.bmp", bmp_of(4, 2, pattern(4, 2)));
+    for (int i = 0; i < 100; ++i) put("z" + std::to_string(i) + std::string(60, 'z') + ".bmp", {});  // 10 KB of console text
+    const Bytes imported = database_of({record_of(std::string(200, 'n'), 2, 1), record_of("z", 4, 2)});
+    for (const std::string closed : {">&-", "<&- >&- 2>&-"}) {
+        const ToolRun run = sh("unshare -m sh -c 'mount -t tmpfs none /dev && exec \"$0\" i db.pdb " + closed + "' '" +
+                               tavo_binary() + "'");
+        EXPECT_EQ(run.status, 0) << closed;
+        EXPECT_EQ(run.out, "") << closed;
+        EXPECT_EQ(file("db.pdb"), imported) << closed;
+        EXPECT_EQ(files().size(), 103u);
+        fs::remove(dir / "db.pdb");
+    }
+}
+
+// Console output that cannot be written (a full disk) fails the run, whatever
+// it did: the files are written, the status is 1. Output thrown away is no
+// failure.
+TEST_F(Tool, ConsoleOutputThatCannotBeWrittenFailsTheRun) {
+    put("pics.pdb", database_of({record_of("p", 2, 1)}));
+    put("q.bmp", bmp_of(2, 1, pattern(2, 1)));
+    const std::pair<std::string, std::set<std::string>> cases[] = {  // command, the folder's files after it
+        {"tavo -h", {"pics.pdb", "q.bmp"}},
+        {"tavo --version", {"pics.pdb", "q.bmp"}},
+        {"tavo pics.pdb", {"pics.pdb", "q.bmp", "p.bmp"}},
+        {"tavo i db.pdb", {"pics.pdb", "q.bmp", "db.pdb"}},
+        {"tavo_gray -h", {"pics.pdb", "q.bmp"}},
+        {"tavo_gray --version", {"pics.pdb", "q.bmp"}},
+    };
+    for (const auto& [command, after] : cases) {
+        for (const std::string console : {"/dev/full", "/dev/null"}) {
+            if (under_wine && console == "/dev/null") continue;  // as on Linux, and slow
+            const ToolRun run = sh(command + " >" + console);
+            EXPECT_EQ(run.status, console == "/dev/full" ? 1 : 0) << command << " >" << console;
+            EXPECT_EQ(run.out, "") << command;
+            EXPECT_EQ(files(), after) << command;
+        }
+        EXPECT_EQ(file("p.bmp"), after.contains("p.bmp") ? bmp_of(2, 1, pattern(2, 1)) : Bytes{}) << command;
+        EXPECT_EQ(file("db.pdb"), after.contains("db.pdb") ? database_of({record_of("q", 2, 1)}) : Bytes{}) << command;
+        for (const char* made : {"p.bmp", "db.pdb"}) fs::remove(dir / made);
+    }
 }
 
 // Two runs at once each succeed: imports into one path, new or existing,
@@ -466,7 +607,7 @@ TEST_F(Tool, InterruptedRunsLeaveNoTrace) {
     put("in/db.pdb", old);
     put("pics.pdb", database_of(std::vector<Bytes>(400, record_of("p", 2, 1))));
     put("out/p (7).bmp", {'o', 'l', 'd'});
-    const std::string binary = env_or("TAVO_BINARY", TAVO_DEFAULT_BINARY);
+    const std::string binary = tavo_binary();
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
         for (const bool importing : {true, false}) {
             int out[2];

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -29,10 +30,12 @@ struct ToolRun {
     std::string out;  // standard output, CRLF made LF
 };
 
-// Runs the tools in a folder of their own per test.
+// Runs the tools in a folder of their own per test, and per process: test
+// runs of other builds or checkouts at the same time keep out of it.
 class Tool : public testing::Test {
 protected:
-    fs::path dir = fs::path(testing::TempDir()) / "tavo_tool" / testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::path dir = fs::path(testing::TempDir()) / "tavo_tool" /
+                   (std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "." + std::to_string(getpid()));
     bool under_wine = !env_or("TAVO_LAUNCHER", "").empty();
 
     void SetUp() override {
@@ -42,12 +45,14 @@ protected:
     void TearDown() override {
         if (!HasFailure()) fs::remove_all(dir);
     }
+    // The tavo binary itself, for what runs it other than the shell (not under Wine).
+    std::string tavo_binary() const { return env_or("TAVO_BINARY", TAVO_DEFAULT_BINARY); }
     // Runs a shell script in the test's folder, where "tavo" and "tavo_gray"
     // run the tools. No folder, binary or argument of these tests holds a
     // single quote.
     ToolRun sh(const std::string& script) const {
         const std::string launcher = env_or("TAVO_LAUNCHER", "");
-        const std::string command = "tavo() { " + launcher + " '" + env_or("TAVO_BINARY", TAVO_DEFAULT_BINARY) +
+        const std::string command = "tavo() { " + launcher + " '" + tavo_binary() +
                                     "' \"$@\"; }; tavo_gray() { " + launcher + " '" +
                                     env_or("TAVO_GRAY_BINARY", TAVO_GRAY_DEFAULT_BINARY) + "' \"$@\"; }; cd '" +
                                     dir.string() + "' && { " + script + "; } 2>&1 < /dev/null";

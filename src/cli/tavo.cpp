@@ -62,19 +62,20 @@ void print_usage() {
     for (const char* line : LINES) print("%s", line);
 }
 
-// The current folder's entries whose names are wanted, sorted by name.
-static int list_files(std::vector<std::string>& names, bool (*wanted)(std::string_view name)) {
-    const int status = list_folder(names);
+// The entries whose names are wanted, sorted by name.
+static std::vector<std::string> wanted_names(std::vector<std::string> names, bool (*wanted)(std::string_view name)) {
     std::erase_if(names, [wanted](const std::string& name) { return !wanted(name); });
     sort_by_name(names);
-    return status;
+    return names;
 }
 
 // DEFAULT_DATABASE_PATH when it exists or nothing matches it, otherwise the
 // first by name of the files that match it in another letter case.
 static std::string default_database_path() {
-    std::vector<std::string> names;
-    list_files(names, [](std::string_view name) { return name_key(name) == name_key(DEFAULT_DATABASE_PATH); });
+    std::vector<std::string> entries;
+    list_folder(entries);
+    const std::vector<std::string> names =
+        wanted_names(entries, [](std::string_view name) { return name_key(name) == name_key(DEFAULT_DATABASE_PATH); });
     const bool exists = std::find(names.begin(), names.end(), DEFAULT_DATABASE_PATH) != names.end();
     return exists || names.empty() ? DEFAULT_DATABASE_PATH : names.front();
 }
@@ -111,7 +112,7 @@ static int read_palm_database(ByteStream& stream, const std::string& path, PdbDa
     if (read_bmp_signature(stream) == 0) return refuse_bmp(path);
     seek_to(stream, 0);
     if (read_pdb_header(stream, database) != 0) return 1;  // a read error included
-    if (!has_palm_name(database)) return refuse_non_palm(path);
+    if (!has_palm_name(database) || !has_palm_codes(database)) return refuse_non_palm(path);
     if (read_record_list(stream, database) != 0) return 1;
     if (!records_start_in_file(database, stream.size)) return refuse_non_palm(path);
     return 0;
@@ -138,6 +139,18 @@ int export_images(const std::string& database_path) {
     return status | unwritten;
 }
 
+// Says that the database holds no picture and, when the folder holds pictures
+// that tavo-gray makes BMP files of, how to make them.
+static void say_none_imported(const std::vector<std::string>& entries) {
+    const std::string patterns = gray_picture_patterns(entries);
+    if (patterns.empty()) {
+        print("No picture imported: the database holds none\n");
+    } else {
+        print("No picture imported: the database holds none; tavo-gray makes BMP files of the pictures here: "
+              "tavo-gray %s\n", patterns.c_str());
+    }
+}
+
 int import_images(const std::string& database_path) {
     const std::string path = shown(database_path);
     // The database is written where a link to it points, beside the old one.
@@ -146,21 +159,26 @@ int import_images(const std::string& database_path) {
     if (check_replaceable(target, path, old_records) != 0) return 1;
     ByteStream stream;
     if (open_write(stream, target, true) != 0) return 1;
-    std::vector<std::string> names;
-    if (list_files(names, has_bmp_suffix) != 0) {
+    std::vector<std::string> entries;
+    if (list_folder(entries) != 0) {
         stream.failed = true;  // the old database stays
         close_stream(stream);
         return fail("Error while listing folder %s\n", shown(current_folder()).c_str());
     }
-    // The database itself, when named like a picture, is none of them.
-    std::erase_if(names, [&](const std::string& name) { return same_file(name, target); });
+    // The database, named like a picture or reached by a link, even one to it
+    // still missing, is none of the pictures. A picture's identity comes with
+    // its opening.
+    const FilePlace database_place = place_of(target);
     PdbDatabase database = new_database();
     // The database refers to these; moving a vector leaves its bytes in place.
     std::vector<std::vector<std::uint8_t>> records;
     int unread = 0;
-    for (const std::string& name : names) {
+    for (const std::string& name : wanted_names(entries, has_bmp_suffix)) {
+        ByteStream picture;
+        const int opened = open_read(picture, name);
+        if (opened == 0 ? same_identity(picture.identity, database_place.file) : leads_to(name, database_place)) continue;
         std::vector<std::uint8_t> record;
-        unread |= bmp_to_record(name, record);
+        unread |= bmp_to_record(name, opened, picture, record);
         if (record.empty() || add_record(database, record) != 0) continue;
         records.push_back(std::move(record));
         print("OK\n");
@@ -170,6 +188,7 @@ int import_images(const std::string& database_path) {
         close_stream(stream);
         return fail("Error - no picture imported, %s left as it was\n", path.c_str());
     }
+    if (records.empty()) say_none_imported(entries);
     print("Writing database file %s\n", path.c_str());
     const int unwritten = write_database(stream, database) | close_stream(stream);
     free_database(database);
@@ -177,7 +196,7 @@ int import_images(const std::string& database_path) {
 }
 
 int tavo_main(int argc, const char* const* argv) {
-    prepare_process();
+    if (prepare_process() != 0) return 1;
     const Options options = parse_arguments(argc, argv);
     if (options.usage) {
         print_usage();

@@ -39,10 +39,10 @@ std::array<GrayLevel, 16> rank_palette(std::span<const std::uint8_t, BMP_PALETTE
     return levels;
 }
 
-int bmp_to_record(const std::string& file_name, std::vector<std::uint8_t>& record) {
+int bmp_to_record(const std::string& file_name, int opened, ByteStream& stream, std::vector<std::uint8_t>& record) {
+    record.clear();
     print("%s .. ", shown(file_name).c_str());
-    ByteStream stream;
-    if (open_read(stream, file_name) != 0) return fail("Error while opening %s\n", shown(file_name).c_str());
+    if (opened != 0) return fail("Error while opening %s\n", shown(file_name).c_str());
     convert_bmp(stream, record_name_of(file_name), record);
     return close_stream(stream);  // 1 after a read error
 }

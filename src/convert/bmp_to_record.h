@@ -27,11 +27,13 @@ int compare_brightness(std::uint32_t a, std::uint32_t b);
 std::array<GrayLevel, 16> rank_palette(std::span<const std::uint8_t, BMP_PALETTE_SIZE> palette,
                                        unsigned entries = 16);
 
-// Converts one file: prints "<name> .. " and, when the file is skipped, the
+// Converts one file, which the caller opened as stream (opened 0) or could
+// not open (opened 1): prints "<name> .. " and, when the file is skipped, the
 // reason; the caller completes the line of a converted file. Returns 0 with
 // the record in `record` (the caller's), left empty when the file is skipped
-// for what it holds, or 1 when the file cannot be opened or read.
-int bmp_to_record(const std::string& file_name, std::vector<std::uint8_t>& record);
+// for what it holds, or 1 when the file cannot be opened or read. Closes the
+// stream.
+int bmp_to_record(const std::string& file_name, int opened, ByteStream& stream, std::vector<std::uint8_t>& record);
 
 // The conversion itself on an open stream; prints why it failed.
 int convert_bmp(ByteStream& stream, std::string_view record_name, std::vector<std::uint8_t>& record);

@@ -209,3 +209,15 @@ std::string shown(std::string_view name) {
 }
 
 bool has_bmp_suffix(std::string_view name) { return name_key(name).ends_with(U".BMP"); }
+
+std::string gray_picture_patterns(const std::vector<std::string>& names) {
+    std::string patterns;
+    for (const std::string_view extension : GRAY_PICTURE_EXTENSIONS) {
+        std::set<std::string> spellings;
+        for (const std::string& name : names)
+            if (name.size() > extension.size() && name_key(name).ends_with(name_key(extension)))
+                spellings.insert(ON_WINDOWS ? std::string(extension) : name.substr(name.size() - extension.size()));
+        for (const std::string& spelling : spellings) patterns += (patterns.empty() ? "*" : " *") + spelling;
+    }
+    return patterns;
+}

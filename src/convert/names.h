@@ -62,3 +62,12 @@ std::string shown(std::string_view name);
 
 // True when name ends in ".bmp" in any mix of letter case.
 bool has_bmp_suffix(std::string_view name);
+
+// The pictures tavo-gray makes BMP files of, by extension, in the order a
+// hint names them.
+inline constexpr std::string_view GRAY_PICTURE_EXTENSIONS[] = {".jpg", ".jpeg", ".png", ".gif", ".webp"};
+
+// "*.jpg *.png": a pattern for each of GRAY_PICTURE_EXTENSIONS that names end
+// in (in any letter case, spelled as the names spell it where patterns tell
+// case apart), in that order; "" for none.
+std::string gray_picture_patterns(const std::vector<std::string>& names);

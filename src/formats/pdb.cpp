@@ -131,6 +131,15 @@ bool has_palm_name(const PdbDatabase& database) {
     return end != database.name.end() && std::none_of(database.name.begin(), end, is_control_character);
 }
 
+bool has_palm_codes(const PdbDatabase& database) {
+    const auto printable = [](std::uint32_t code) {
+        for (unsigned shift = 0; shift < 32; shift += 8)
+            if (const auto c = static_cast<std::uint8_t>(code >> shift); c < 0x20 || c > 0x7E) return false;
+        return true;
+    };
+    return printable(database.type) && printable(database.creator);
+}
+
 bool records_start_in_file(const PdbDatabase& database, std::uint64_t file_size) {
     const std::uint64_t list_end = PDB_HEADER_SIZE + PDB_ENTRY_SIZE * database.records.size();
     return database.records.empty() ||

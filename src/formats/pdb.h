@@ -84,9 +84,12 @@ int read_record_list(ByteStream& stream, PdbDatabase& database);
 int read_database(ByteStream& stream, PdbDatabase& database);
 
 // What a Palm database holds and other files seldom do: a name of text ended
-// by a zero within its 32 bytes, and a first record that starts between the
-// end of the record list and the end of the file.
+// by a zero within its 32 bytes, a type and a creator of four printable
+// characters each (an archive or an SQLite file has zeros there), and a first
+// record that starts between the end of the record list and the end of the
+// file.
 bool has_palm_name(const PdbDatabase& database);
+bool has_palm_codes(const PdbDatabase& database);
 bool records_start_in_file(const PdbDatabase& database, std::uint64_t file_size);
 
 // Whether a file's first bytes are a database of this application: its type

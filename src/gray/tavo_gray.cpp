@@ -86,7 +86,7 @@ static int prepare_folder(std::string& folder) {
 }
 
 int tavo_gray_main(int argc, const char* const* argv) {
-    prepare_process();
+    if (prepare_process() != 0) return 1;
     const GrayOptions options = parse_gray_arguments(argc, argv);
     if (options.usage) {
         print_gray_usage();

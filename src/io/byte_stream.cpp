@@ -19,7 +19,7 @@ static int start_file(ByteStream& stream, std::FILE* file, bool writing) {
 
 int open_read(ByteStream& stream, const std::string& path) {
     stream = ByteStream{};
-    return start_file(stream, open_regular_file(path, stream.size), false);
+    return start_file(stream, open_regular_file(path, stream.size, stream.identity), false);
 }
 
 int open_write(ByteStream& stream, const std::string& path, bool sync) {

@@ -23,6 +23,7 @@ struct ByteStream {
     std::uint8_t* end = nullptr;       // reading: the end of the data; writing: the end of the buffer
     std::uint64_t start = 0;           // reading: the file offset of buffer[0]
     std::uint64_t size = 0;            // reading: the length of the file when opened, or of the memory
+    FileIdentity identity;             // reading: the file's, to tell it from others
     bool writing = false;
     bool failed = false;               // a read, seek or write of the file failed
     Replacement replacement;           // writing: the new file and the path it replaces

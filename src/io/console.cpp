@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #ifdef _WIN32
@@ -12,7 +13,11 @@
 
 namespace {
 
+bool console_closed = false;
+bool console_failed = false;  // a write that standard output's error state does not keep
+
 void print_list(const char* format, std::va_list arguments) {
+    if (console_closed) return;
 #ifdef _WIN32
     std::va_list again;
     va_copy(again, arguments);
@@ -27,7 +32,7 @@ void print_list(const char* format, std::va_list arguments) {
     DWORD mode = 0;
     if (GetConsoleMode(out, &mode)) {  // a console window shows every character
         DWORD written = 0;
-        WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        if (!WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr)) console_failed = true;
         return;
     }
     const auto size = static_cast<int>(wide.size());
@@ -37,6 +42,11 @@ void print_list(const char* format, std::va_list arguments) {
 #else
     std::vprintf(format, arguments);
 #endif
+}
+
+// At exit, after the last line: the status becomes 1 when the output was lost.
+extern "C" void end_unless_console_written() {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || console_failed) std::_Exit(1);
 }
 
 }  // namespace
@@ -54,4 +64,10 @@ int fail(const char* format, ...) {
     print_list(format, arguments);
     va_end(arguments);
     return 1;
+}
+
+void check_console_at_exit(bool closed) {
+    static bool registered = false;
+    console_closed = closed;
+    if (!closed && !registered) registered = std::atexit(end_unless_console_written) == 0;
 }

@@ -15,3 +15,9 @@ TAVO_PRINTF_FORMAT void print(const char* format, ...);
 
 // Prints a message and returns 1: a failing step reports its own fault.
 TAVO_PRINTF_FORMAT int fail(const char* format, ...);
+
+// Has a run whose console output could not all be written (a full disk, a
+// device error) end with status 1, whatever status it returns: standard
+// output is flushed and checked as the process exits. closed: standard output
+// was closed when the run began, so nothing is printed and nothing is lost.
+void check_console_at_exit(bool closed);

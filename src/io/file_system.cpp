@@ -21,6 +21,8 @@
 #include <unistd.h>
 #endif
 
+#include "io/console.h"
+
 namespace {
 
 // Paths as the system takes them: UTF-16 on Windows, the tool's own bytes
@@ -32,8 +34,17 @@ std::wstring native(const std::string& path) { return to_utf16(path); }
 int status_of(const std::string& path, FileStatus& about) { return _wstat64(native(path).c_str(), &about); }
 int status_of(int fd, FileStatus& about) { return _fstat64(fd, &about); }
 bool is_link(const FileStatus&) { return false; }
-int open_to_read(const std::string& path) { return _wopen(native(path).c_str(), _O_RDONLY | _O_BINARY); }
+int open_to_read(const std::string& path);  // waits for a file held for a moment: below
 bool is_writable(const std::string& path) { return _waccess(native(path).c_str(), 2) == 0; }
+bool fits_folder(const std::string&, const std::string& name) { return native(name).size() <= 255; }
+FileIdentity identity_of_handle(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) return {};
+    return {info.dwVolumeSerialNumber, static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow, true};
+}
+FileIdentity identity_of_open(int fd, const FileStatus&) {
+    return identity_of_handle(reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+}
 int remove_file(const NativeChar* path) { return DeleteFileW(path) ? 0 : 1; }
 int sync_file(int fd) { return _commit(fd); }
 void keep_owner_and_mode(int, const FileStatus&) {}
@@ -46,10 +57,20 @@ int status_of(int fd, FileStatus& about) { return fstat(fd, &about); }
 bool is_link(const FileStatus& about) { return S_ISLNK(about.st_mode); }
 int open_to_read(const std::string& path) { return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }
 bool is_writable(const std::string& path) { return access(path.c_str(), W_OK) == 0; }
+bool fits_folder(const std::string& folder, const std::string& name) {
+    const long most = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);  // -1: no limit known
+    return most < 0 || name.size() <= static_cast<std::size_t>(most);
+}
+FileIdentity identity_of_status(const FileStatus& about) {
+    return {static_cast<std::uint64_t>(about.st_dev), static_cast<std::uint64_t>(about.st_ino), true};
+}
+FileIdentity identity_of_open(int, const FileStatus& about) { return identity_of_status(about); }
 int remove_file(const NativeChar* path) { return unlink(path); }
 int sync_file(int fd) { return fsync(fd); }
+// Where the owner cannot be kept (only root gives a file away), the group
+// still is when the user is in it, as cp -p does: a shared file stays shared.
 void keep_owner_and_mode(int fd, const FileStatus& about) {
-    if (fchown(fd, about.st_uid, about.st_gid) != 0) {}  // where the system allows
+    if (fchown(fd, about.st_uid, about.st_gid) != 0 && fchown(fd, static_cast<uid_t>(-1), about.st_gid) != 0) {}
     fchmod(fd, about.st_mode & 07777);
 }
 #endif
@@ -96,16 +117,35 @@ int create_new(const std::wstring& path) {
     return fd;
 }
 
-// Another process may hold the target for a moment (a virus scanner, an
-// indexer, another run): the move is tried again for about a second.
+// Another process may hold a file for a moment (a virus scanner, an indexer,
+// another run, an export rewriting a picture): a step that failed with error
+// is tried again, 20 times 50 ms at most. True after the wait before the next
+// attempt; false when error is another, or the attempts are spent.
+bool wait_if_held(DWORD error, int attempt) {
+    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) || attempt == 20) return false;
+    Sleep(50);
+    return true;
+}
+
+int open_to_read(const std::string& path) {
+    const std::wstring name = native(path);
+    for (int attempt = 0;; ++attempt) {
+        const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+            if (fd < 0) CloseHandle(handle);
+            return fd;
+        }
+        if (!wait_if_held(GetLastError(), attempt)) return -1;
+    }
+}
+
 int move_over(const std::wstring& from, const std::wstring& to) {
     for (int attempt = 0;; ++attempt) {
         if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
-        const DWORD error = GetLastError();
-        const bool held_by_another =
-            error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-        if (!held_by_another || attempt == 20) return 1;
-        Sleep(50);
+        const DWORD error = GetLastError();  // a target held or being deleted is denied access
+        if (!wait_if_held(error == ERROR_ACCESS_DENIED ? ERROR_SHARING_VIOLATION : error, attempt)) return 1;
     }
 }
 
@@ -135,6 +175,18 @@ extern "C" void remove_pending_then_end(int signal_number) {
 }
 
 int create_new(const std::string& path) { return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }
+
+// Opens what holds the closed descriptor fd (the lowest free one, fd itself):
+// the null device, or the root folder, to read; 1 when neither opens.
+int hold_descriptor(int fd) {
+    int held = open("/dev/null", O_RDWR);
+    if (held < 0) held = open("/", O_RDONLY | O_DIRECTORY);
+    if (held >= 0 && held != fd) {
+        dup2(held, fd);
+        close(held);
+    }
+    return held >= 0 ? 0 : 1;
+}
 
 int move_over(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()); }
 
@@ -208,20 +260,19 @@ int run_with_utf8_arguments(int argc, wchar_t** argv, int (*program)(int, const 
 
 #endif
 
-void prepare_process() {
+int prepare_process() {
 #ifdef _WIN32
     // The runtime keeps descriptors 0 to 2 for the standard streams even when
     // the process was started without them.
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    check_console_at_exit(out == nullptr || out == INVALID_HANDLE_VALUE);
     SetConsoleCtrlHandler(remove_pending_on_break, TRUE);
+    return 0;
 #else
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
-        const int null = open("/dev/null", O_RDWR);  // the lowest free descriptor: fd itself
-        if (null >= 0 && null != fd) {
-            dup2(null, fd);
-            close(null);
-        }
-    }
+    const auto closed = [](int fd) { return fcntl(fd, F_GETFD) < 0 && errno == EBADF; };
+    check_console_at_exit(closed(1));
+    for (int fd = 0; fd <= 2; ++fd)
+        if (closed(fd) && hold_descriptor(fd) != 0) return 1;
     for (const int s : ENDING_SIGNALS) {
         struct sigaction action {};
         sigaction(s, nullptr, &action);
@@ -231,25 +282,49 @@ void prepare_process() {
         action.sa_flags = 0;
         sigaction(s, &action, nullptr);
     }
+    return 0;
 #endif
 }
 
-std::FILE* open_regular_file(const std::string& path, std::uint64_t& size) {
+bool same_identity(const FileIdentity& a, const FileIdentity& b) {
+    return a.known && b.known && a.device == b.device && a.number == b.number;
+}
+
+FilePlace place_of(const std::string& path) {
+    const std::string at = follow_links(path);
+    FilePlace place{identity_of(at), {}, ""};
+    if (place.file.known) return place;
+    const std::string folder = folder_of(at);
+    place.folder = identity_of(folder.empty() ? "." : folder);
+    place.name = at.substr(folder.size());
+    return place;
+}
+
+bool leads_to(const std::string& path, const FilePlace& place) {
+    const FilePlace other = place_of(path);
+    if (place.file.known) return same_identity(other.file, place.file);
+    return !other.file.known && same_identity(other.folder, place.folder) && other.name == place.name;
+}
+
+std::FILE* open_regular_file(const std::string& path, std::uint64_t& size, FileIdentity& identity) {
     const int fd = open_to_read(path);
     FileStatus about{};
     std::FILE* file = fd >= 0 && status_of(fd, about) == 0 && S_ISREG(about.st_mode) ? fdopen(fd, "rb") : nullptr;
     if (file == nullptr && fd >= 0) close(fd);
     size = file != nullptr ? static_cast<std::uint64_t>(about.st_size) : 0;
+    identity = file != nullptr ? identity_of_open(fd, about) : FileIdentity{};
     return file;
 }
 
 std::FILE* create_replacement(const std::string& path, Replacement& replacement) {
     replacement = {path, ""};
+    const std::string folder = folder_of(path);
+    if (path.size() == folder.size() || !fits_folder(folder, path.substr(folder.size()))) return nullptr;
     FileStatus about{};
     const bool exists = status_of(path, about) == 0;
     const bool regular = exists && S_ISREG(about.st_mode);
     if (exists && (regular ? !is_writable(path) : !is_link(about))) return nullptr;
-    const int fd = create_temp(folder_of(path), replacement.temp_path);
+    const int fd = create_temp(folder, replacement.temp_path);
     if (fd < 0) return nullptr;
     if (regular) keep_owner_and_mode(fd, about);
     std::FILE* file = fdopen(fd, "wb");
@@ -305,18 +380,14 @@ int list_folder(std::vector<std::string>& names) {
     return status;
 }
 
-// A file is its volume and its index on the volume.
-bool same_file(const std::string& a, const std::string& b) {
-    BY_HANDLE_FILE_INFORMATION info[2]{};
-    for (int i = 0; i < 2; ++i) {
-        const HANDLE file = CreateFileW(native(i == 0 ? a : b).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        const bool known = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info[i]);
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        if (!known) return false;
-    }
-    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
-           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+// Opened for nothing but its information, folders too.
+FileIdentity identity_of(const std::string& path) {
+    const HANDLE file = CreateFileW(native(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    const FileIdentity identity = identity_of_handle(file);
+    CloseHandle(file);
+    return identity;
 }
 
 #else
@@ -349,11 +420,9 @@ int list_folder(std::vector<std::string>& names) {
     return status;
 }
 
-bool same_file(const std::string& a, const std::string& b) {
-    struct stat about_a {};
-    struct stat about_b {};
-    return stat(a.c_str(), &about_a) == 0 && stat(b.c_str(), &about_b) == 0 && about_a.st_dev == about_b.st_dev &&
-           about_a.st_ino == about_b.st_ino;
+FileIdentity identity_of(const std::string& path) {
+    struct stat about {};
+    return stat(path.c_str(), &about) == 0 ? identity_of_status(about) : FileIdentity{};
 }
 
 #endif
@@ -382,3 +451,5 @@ int make_folders(const std::string& path, bool& made) {
     made = std::filesystem::create_directories(folder, error);
     return !error && std::filesystem::is_directory(folder, error) ? 0 : 1;
 }
+
+bool same_file(const std::string& a, const std::string& b) { return same_identity(identity_of(a), identity_of(b)); }

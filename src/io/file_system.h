@@ -26,20 +26,51 @@ std::string to_utf8(std::wstring_view text);
 int run_with_utf8_arguments(int argc, wchar_t** argv, int (*program)(int, const char* const*));
 #endif
 
-// Opens each of the standard descriptors 0, 1 and 2 that is closed on the null
-// device, so that no file the run opens takes their place, and has the signals
+// Holds each of the standard descriptors 0, 1 and 2 that is closed, so that
+// no file the run opens takes its place and receives the console's text: on
+// the null device or, where there is none (a minimal container, a chroot),
+// on the root folder opened to read, which no write goes into. Has the
+// console checked as the run exits (check_console_at_exit), and the signals
 // that end a run (Ctrl-C and Ctrl-Break on Windows) remove an unfinished
-// replacement's temporary file first. Called once, at the start of a run.
-void prepare_process();
+// replacement's temporary file first. Called once, at the start of a run;
+// 1 when a closed descriptor cannot be held: the run must end at once.
+int prepare_process();
 
-// Opens path to read, and tells its length; nullptr unless the opened file
-// is regular: no FIFO is waited on.
-std::FILE* open_regular_file(const std::string& path, std::uint64_t& size);
+// What tells one file from another, whatever path reaches it: its device and
+// its number there (on Windows, its volume and its index on the volume).
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t number = 0;
+    bool known = false;  // false: no file, or none that could be looked at
+};
+bool same_identity(const FileIdentity& a, const FileIdentity& b);  // both known and equal
+
+// The identity of the file at path, links followed.
+FileIdentity identity_of(const std::string& path);
+
+// Where a path leads, links followed: the file there or, while there is none,
+// the folder it would be made in and its name there.
+struct FilePlace {
+    FileIdentity file;
+    FileIdentity folder;
+    std::string name;
+};
+FilePlace place_of(const std::string& path);
+
+// True when path leads to place, even to a file still missing there.
+bool leads_to(const std::string& path, const FilePlace& place);
+
+// Opens path to read, and tells its length and identity; nullptr unless the
+// opened file is regular: no FIFO is waited on. On Windows a file another
+// process holds for a moment is waited for, about a second at most.
+std::FILE* open_regular_file(const std::string& path, std::uint64_t& size, FileIdentity& identity);
 
 // A new file that replace_file puts in place of path: a temporary file
 // (".tavo-XXXXXX") made in path's folder. An existing path must be a writable
 // regular file, whose mode and owner the new file takes, or a link, which is
-// replaced, not followed. A missing path is not created until the rename.
+// replaced, not followed. A missing path is not created until the rename,
+// but a path that could not be renamed to is refused at once: one without a
+// file name ("", "folder/") or with a name longer than its folder takes.
 struct Replacement {
     std::string path;
     std::string temp_path;  // empty once renamed or removed
