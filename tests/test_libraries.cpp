@@ -205,9 +205,8 @@ TEST_F(Libraries, EveryVariantComesOutWithItsLevels) {
     for (const Variant& v : variants) {
         ASSERT_TRUE(v.write((dir / v.name).string(), v.width, v.height, rgba_of(v.look, v.width, v.height, v.scale))) << v.name;
         names.push_back(v.name);
-        expected_out += v.name + " .. " +
-                        (refused(v) ? "Error - WebP: Windows has no decoder for it installed" : fs::path(v.name).replace_extension(".bmp").string()) +
-                        "\n";
+        const std::string made = fs::path(v.name).replace_extension(".bmp").string();
+        expected_out += v.name + " .. " + (refused(v) ? "Error - WebP: Windows has no decoder for it installed" : made) + "\n";
     }
     const ToolRun run = tavo_gray(names);
     EXPECT_EQ(run.status, under_wine ? 1 : 0);
