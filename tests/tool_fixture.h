@@ -52,7 +52,7 @@ protected:
     // single quote.
     ToolRun sh(const std::string& script) const {
         const std::string launcher = env_or("TAVO_LAUNCHER", "");
-        const std::string command = "tavo() { " + launcher + " '" + tavo_binary() +
+        const std::string command = wine_started(launcher) + "tavo() { " + launcher + " '" + tavo_binary() +
                                     "' \"$@\"; }; tavo_gray() { " + launcher + " '" +
                                     env_or("TAVO_GRAY_BINARY", TAVO_GRAY_DEFAULT_BINARY) + "' \"$@\"; }; cd '" +
                                     dir.string() + "' && { " + script + "; } 2>&1 < /dev/null";
@@ -63,6 +63,19 @@ protected:
         const int raw = pclose(pipe);
         run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
         return run;
+    }
+    // Under Wine, the first program run starts Wine's server and its own
+    // programs (explorer, services, winedevice, plugplay), which keep the
+    // output they were started with until the server ends: started with the
+    // script's output, they would hold it open for seconds after each run and
+    // write into it what befalls them (winedevice has been seen to crash
+    // under load, its "wine: Unhandled page fault" line in a test's output).
+    // So they are started here first, their output going nowhere, and the
+    // server told to stay for 30 s after its last program.
+    std::string wine_started(const std::string& launcher) const {
+        if (fs::path(launcher).filename().string().find("wine") == std::string::npos) return "";
+        return "wineserver -p30 </dev/null >/dev/null 2>&1; " + launcher + " '" + env_or("TAVO_BINARY", TAVO_DEFAULT_BINARY) +
+               "' --version </dev/null >/dev/null 2>&1; ";
     }
     ToolRun tavo(const std::vector<std::string>& args, const std::string& tool = "tavo") const {
         std::string script = tool;
