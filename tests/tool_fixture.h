@@ -74,7 +74,7 @@ protected:
     // server told to stay for 30 s after its last program.
     std::string wine_started(const std::string& launcher) const {
         if (fs::path(launcher).filename().string().find("wine") == std::string::npos) return "";
-        return "wineserver -p30 </dev/null >/dev/null 2>&1; " + launcher + " '" + env_or("TAVO_BINARY", TAVO_DEFAULT_BINARY) +
+        return "wineserver -p30 </dev/null >/dev/null 2>&1; " + launcher + " '" + tavo_binary() +
                "' --version </dev/null >/dev/null 2>&1; ";
     }
     ToolRun tavo(const std::vector<std::string>& args, const std::string& tool = "tavo") const {
