@@ -2,6 +2,7 @@
 // the colour masks and opacity, RLE with its escapes, files cut short and
 // hostile headers; then the picture fuzz target's corpus replayed.
 #include <functional>
+#include <tuple>
 #include <sstream>
 
 #include "make_pictures.h"
@@ -11,12 +12,6 @@
 int fuzz_gray_input(const std::uint8_t* data, std::size_t size);
 
 namespace {
-
-// The gray of a level in the export palette, as 0xRRGGBBAA.
-std::uint32_t ramp(unsigned level) {
-    const std::uint32_t g = 255 - 17 * level;
-    return g << 24 | g << 16 | g << 8 | 0xFF;
-}
 
 using LevelOf = std::function<std::uint8_t(int, int)>;
 
@@ -36,15 +31,6 @@ Bytes levels_of(int width, int height, const LevelOf& level) {
 }
 
 std::uint8_t pattern_level(int x, int y) { return pattern_index(static_cast<std::size_t>(x), static_cast<std::size_t>(y)); }
-
-// What tavo's reader makes of a written BMP file.
-Bmp4Image read_back(const Bytes& file) {
-    ByteStream stream;
-    open_memory(stream, file);
-    Bmp4Image image;
-    EXPECT_EQ(read_bmp(stream, BmpLimits{160, 160}, image), 0);
-    return image;
-}
 
 // A BMP file laid out field by field, for the layouts and faults the writer
 // of make_pictures.h does not make.
@@ -101,6 +87,21 @@ protected:
         if (line_art) args.insert(args.begin(), "--line-art");
         args.insert(args.end(), names.begin(), names.end());
         return tavo_gray(args);
+    }
+    // Puts each file, makes them all in one run without dithering, and
+    // checks that each comes out with its levels (top row first).
+    void expect_levels(const std::vector<std::tuple<std::string, Bytes, Bytes>>& files) const {
+        std::vector<std::string> names;
+        for (const auto& [name, bytes, levels] : files) {
+            put(name, bytes);
+            names.push_back(name);
+        }
+        const ToolRun run = make(names, true);
+        EXPECT_EQ(run.status, 0) << run.out;
+        for (const auto& [name, bytes, levels] : files) {
+            EXPECT_NE(run.out.find(name + " .. out/" + name + "\n"), std::string::npos) << run.out;
+            EXPECT_EQ(read_back(file("out/" + name)).pixels, levels) << name;
+        }
     }
 };
 
@@ -202,17 +203,9 @@ TEST_F(BmpRead, MasksOpacityAndOtherHeaders) {
         {"2-bit.bmp", {.width = 5, .bits = 2, .palette = {0, 0xFFFFFF, 0xFF0000, 0x888888}, .pixels = {0x1B, 0x40, 0, 0}}, {15, 0, 11, 7, 0}},
         {"index-past-palette.bmp", {.width = 3, .bits = 8, .palette = {0xFFFFFF}, .pixels = {0, 200, 0, 0}}, {0, 15, 0}},
     };
-    std::vector<std::string> names;
-    for (const Case& c : cases) {
-        put(c.name, raw_bmp(c.file));
-        names.push_back(c.name);
-    }
-    const ToolRun run = make(names, true);
-    EXPECT_EQ(run.status, 0) << run.out;
-    for (const Case& c : cases) {
-        EXPECT_NE(run.out.find(c.name + " .. out/" + c.name + "\n"), std::string::npos) << run.out;
-        EXPECT_EQ(read_back(file("out/" + c.name)).pixels, c.levels) << c.name;
-    }
+    std::vector<std::tuple<std::string, Bytes, Bytes>> files;
+    for (const Case& c : cases) files.emplace_back(c.name, raw_bmp(c.file), c.levels);
+    expect_levels(files);
 }
 
 // RLE as other programs and hostile files use it, each with a palette of
@@ -235,18 +228,11 @@ TEST_F(BmpRead, RunLengthEscapesAndRunsPastTheRow) {
         {"rle4-run-pair.bmp", 4, 5, 1, {5, 0x13, 0, 1}, {0, 10, 0, 10, 0}},
         {"rle4-absolute-past-row.bmp", 4, 2, 1, {0, 7, 0x21, 0x33, 0x33, 0x30, 0, 1}, {5, 0}},
     };
-    std::vector<std::string> names;
-    for (const Case& c : cases) {
-        put(c.name, raw_bmp({.width = c.width, .height = c.height, .bits = c.bits, .compression = c.bits == 8 ? 1u : 2u,
-                             .palette = palette, .pixels = c.data}));
-        names.push_back(c.name);
-    }
-    const ToolRun run = make(names, true);
-    EXPECT_EQ(run.status, 0) << run.out;
-    for (const Case& c : cases) {
-        EXPECT_NE(run.out.find(c.name + " .. out/" + c.name + "\n"), std::string::npos) << run.out;
-        EXPECT_EQ(read_back(file("out/" + c.name)).pixels, c.levels) << c.name;
-    }
+    std::vector<std::tuple<std::string, Bytes, Bytes>> files;
+    for (const Case& c : cases)
+        files.emplace_back(c.name, raw_bmp({.width = c.width, .height = c.height, .bits = c.bits, .compression = c.bits == 8 ? 1u : 2u,
+                                            .palette = palette, .pixels = c.data}), c.levels);
+    expect_levels(files);
 }
 
 // A file cut short after some rows is made as far as it goes, the rest

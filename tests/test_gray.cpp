@@ -20,12 +20,6 @@ Rgba picture_of(int width, int height, const std::function<std::uint32_t(int, in
     return rgba;
 }
 
-// The gray of a level in the export palette, opaque.
-std::uint32_t ramp(unsigned level) {
-    const std::uint32_t g = 255 - 17 * level;
-    return g << 24 | g << 16 | g << 8 | 0xFF;
-}
-
 std::uint32_t pattern_gray(int x, int y) { return ramp(pattern_index(static_cast<std::size_t>(x), static_cast<std::size_t>(y))); }
 
 // Writes rgba in the format the name's extension tells.
@@ -38,15 +32,6 @@ void write_picture(const fs::path& path, int width, int height, const Rgba& rgba
     if (kind == ".gif") written = write_gif(path.string(), width, height, rgba);
     if (kind == ".webp") written = write_webp(path.string(), width, height, rgba);
     ASSERT_TRUE(written) << path;
-}
-
-// What tavo's reader makes of a written BMP file.
-Bmp4Image read_back(const Bytes& file) {
-    ByteStream stream;
-    open_memory(stream, file);
-    Bmp4Image image;
-    EXPECT_EQ(read_bmp(stream, BmpLimits{160, 160}, image), 0);
-    return image;
 }
 
 class Gray : public Tool {

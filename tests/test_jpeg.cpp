@@ -50,15 +50,6 @@ Rgba areas_picture(int width, int height, int side) {
     return picture_of(width, height, [side](int x, int y) { return colour_of_level(area_level(x / side, y / side), (x / side + y / side) % 2 != 0); });
 }
 
-// What tavo's reader makes of a written BMP file.
-Bmp4Image read_back(const Bytes& file) {
-    ByteStream stream;
-    open_memory(stream, file);
-    Bmp4Image image;
-    EXPECT_EQ(read_bmp(stream, BmpLimits{160, 160}, image), 0);
-    return image;
-}
-
 std::string options_name(const JpegOptions& o) {
     return std::string(o.progressive ? "progressive" : "baseline") + (o.gray ? " gray" : "") + (o.cmyk ? " CMYK" : "") +
            (o.arithmetic ? " arithmetic" : "") + " q" + std::to_string(o.quality);

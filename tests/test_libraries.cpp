@@ -84,14 +84,6 @@ Bytes levels_of(const Look& look, int width, int height) {
     return levels;
 }
 
-Bmp4Image read_back(const Bytes& file) {
-    ByteStream stream;
-    open_memory(stream, file);
-    Bmp4Image image;
-    EXPECT_EQ(read_bmp(stream, BmpLimits{160, 160}, image), 0);
-    return image;
-}
-
 Bytes file_bytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});

@@ -115,3 +115,18 @@ inline Bytes bmp_of(int width, int height, const Bytes& pixels, const std::array
     return written_by([&](ByteStream& s) { write_bmp(s, width, height, palette, pixels); });
 }
 
+
+// What tavo's reader makes of a written BMP file.
+inline Bmp4Image read_back(const Bytes& file) {
+    ByteStream stream;
+    open_memory(stream, file);
+    Bmp4Image image;
+    EXPECT_EQ(read_bmp(stream, BmpLimits{160, 160}, image), 0);
+    return image;
+}
+
+// The gray of a level in the export palette, opaque, as 0xRRGGBBAA.
+inline std::uint32_t ramp(unsigned level) {
+    const std::uint32_t g = 255 - 17 * level;
+    return g << 24 | g << 16 | g << 8 | 0xFF;
+}
