@@ -156,14 +156,42 @@ TEST_F(Gray, TheFolderWrittenToIsMadeWhenMissing) {
     EXPECT_EQ(files(), (std::set<std::string>{"file", "new", "p.png"}));
 }
 
+// A name too long to take its ending (".bmp", " (2).bmp") is cut to fit
+// the 255 bytes every system takes, after a whole character.
+TEST_F(Gray, LongNamesAreCutToFit) {
+    std::string accents;
+    for (int i = 0; i < 127; ++i) accents += "\u00E9";  // two bytes each
+    const std::string name = accents + "x";           // 255 bytes, no extension
+    picture("p.png", 2, 1, [](int x, int) { return ramp(x == 0 ? 15 : 0); });
+    fs::copy_file(dir / "p.png", dir / name);
+    const ToolRun run = tavo_gray({name, name});
+    EXPECT_EQ(run.status, 0) << run.out;
+    const std::string cut = accents.substr(0, 250);  // byte 251 is inside a character
+    EXPECT_EQ(run.out, on_console(name + " .. " + cut + ".bmp\n" + name + " .. " + accents.substr(0, 246) + " (2).bmp\n"));
+    EXPECT_EQ(file(cut + ".bmp"), bmp_of(2, 1, {15, 0}));
+}
+
+// A run that a signal ends (here a file size limit) has told of every
+// file it made, and leaves no part of the one it was writing.
+TEST_F(Gray, ARunEndedBySignalHasToldOfEveryFileItMade) {
+    if (under_wine) GTEST_SKIP() << "the limit would bind Wine's own server";
+    picture("small.png", 2, 1, [](int x, int) { return ramp(x == 0 ? 15 : 0); });
+    picture("large.png", 160, 160, [](int x, int y) { return ramp(pattern_index(static_cast<std::size_t>(x), static_cast<std::size_t>(y))); });
+    const ToolRun run = sh("ulimit -f 8; tavo_gray -o out small.png large.png | cat");  // 4 KiB: less than 160 x 160
+    EXPECT_TRUE(run.out.starts_with("Made the folder out\nsmall.png .. out/small.bmp\nlarge.png .. ")) << run.out;  // then the shell's word
+    EXPECT_EQ(file("out/small.bmp"), bmp_of(2, 1, {15, 0}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), {}), 1);
+}
+
 // Files that once crashed or hung picture decoders (a 16-bit PGM header, an
 // endless HDR file, a TGA cut short, a JPEG whose Huffman table holds more
-// codes than it can, a BMP of 0 x 0 pixels) each end at once with one error
-// line, status 1 and nothing written.
+// codes than it can, a BMP of 0 x 0 pixels, a 28-byte lossless WebP of
+// 16383 x 16383 pixels that libwebp would hold whole) each end at once with
+// one error line, status 1 and nothing written.
 TEST_F(Gray, HostilePicturesAreRefused) {
     const fs::path crashers = fs::path(TAVO_SOURCE_DIR) / "fuzz" / "crashers" / "gray";
     const std::vector<std::string> names = {"pgm-16-bit-header.pgm", "hdr-endless.hdr", "tga-cut-short.tga",
-                                            "jpeg-overlong-huffman.jpg", "bmp-0x0.bmp"};
+                                            "jpeg-overlong-huffman.jpg", "bmp-0x0.bmp", "webp-lossless-bomb.webp"};
     for (const std::string& name : names) fs::copy_file(crashers / name, dir / name);
     std::vector<std::string> args = {"-o", "out"};
     args.insert(args.end(), names.begin(), names.end());

@@ -154,7 +154,10 @@ std::string file_stem_of_record(std::string_view record_name) {
 }
 
 std::string numbered_file_name(std::string_view stem, unsigned copy) {
-    return std::string(stem) + (copy > 1 ? " (" + std::to_string(copy) + ")" : "") + ".bmp";
+    const std::string ending = (copy > 1 ? " (" + std::to_string(copy) + ")" : "") + ".bmp";
+    std::size_t keep = std::min(stem.size(), MAX_FILE_NAME_BYTES - ending.size());
+    while (keep > 0 && keep < stem.size() && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80) --keep;  // whole characters
+    return std::string(stem.substr(0, keep)) + ending;
 }
 
 std::string output_file_name(std::string_view record_name, unsigned copy) {

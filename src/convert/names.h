@@ -24,7 +24,12 @@ std::string record_name_of(std::string_view file_name);
 // a '_' in front.
 std::string file_stem_of_record(std::string_view record_name);
 
-// STEM.bmp, or "STEM (n).bmp" for the n-th copy from the second on.
+// The longest file name that Linux, macOS and Windows all take, in bytes.
+inline constexpr std::size_t MAX_FILE_NAME_BYTES = 255;
+
+// STEM.bmp, or "STEM (n).bmp" for the n-th copy from the second on; a stem
+// too long for the name to fit MAX_FILE_NAME_BYTES is cut, after a whole
+// UTF-8 character.
 std::string numbered_file_name(std::string_view stem, unsigned copy);
 
 // The file a record is written to: numbered_file_name of its stem.

@@ -1,9 +1,12 @@
-// WebP through libwebp's incremental decoder, fed from the stream as it is
-// read. A picture larger than it is made is shrunk by libwebp itself while
-// decoding (its rescaler averages areas), straight to the target size, so
-// that only the made picture is ever held as RGBA. libwebp keeps what it is
-// given of the file: a file past the decoder memory limit is refused.
-// Animations are refused; a still picture is read whole.
+// WebP through libwebp's incremental decoder, handed the whole file at once
+// (read into memory: libwebp parses what it is given from its start again
+// at every new piece, so a file fed piece by piece would cost the square of
+// its length). A picture larger than it is made is shrunk by libwebp itself
+// while decoding (its rescaler averages areas), straight to the target size.
+// A lossy picture is then held only as the made picture; a lossless one, or
+// one with an alpha plane, is decoded whole inside libwebp, so the file and
+// those planes must stay under the decoder memory limit. Animations are
+// refused. A file cut short is made as far as libwebp decoded it.
 #include <webp/decode.h>
 
 #include <cinttypes>
@@ -14,12 +17,13 @@
 
 namespace {
 
-// What is left of the stream's buffer, read once: empty at the end of the file.
-std::span<const std::uint8_t> next_bytes(ByteStream& stream) {
-    if (stream.next == stream.end && refill_stream(stream) != 0) return {};
-    const std::span<const std::uint8_t> bytes(stream.next, stream.end);
-    stream.next = stream.end;
-    return bytes;
+// The whole file; 1 on a read error.
+int read_file(ByteStream& stream, std::vector<std::uint8_t>& bytes) {
+    bytes.resize(static_cast<std::size_t>(stream.size));
+    std::size_t got = 0;
+    while (got < bytes.size() && get_byte(stream, bytes[got]) == 0) ++got;
+    bytes.resize(got);
+    return stream.failed ? 1 : 0;
 }
 
 const char* words_of(VP8StatusCode status) {
@@ -31,17 +35,9 @@ const char* words_of(VP8StatusCode status) {
     }
 }
 
-// Reads the file's start until libwebp can tell the picture's size and kind.
-// head keeps what was read, for the decoder.
-int read_features(ByteStream& stream, std::vector<std::uint8_t>& head, WebPBitstreamFeatures& features) {
-    VP8StatusCode status = VP8_STATUS_NOT_ENOUGH_DATA;
-    while (status == VP8_STATUS_NOT_ENOUGH_DATA) {
-        const std::span<const std::uint8_t> bytes = next_bytes(stream);
-        if (bytes.empty()) break;
-        head.insert(head.end(), bytes.begin(), bytes.end());
-        status = WebPGetFeatures(head.data(), head.size(), &features);
-    }
-    if (stream.failed) return 1;
+// The picture's size and kind, from the file's chunks.
+int read_features(const std::vector<std::uint8_t>& file, WebPBitstreamFeatures& features) {
+    const VP8StatusCode status = WebPGetFeatures(file.data(), file.size(), &features);
     if (status == VP8_STATUS_NOT_ENOUGH_DATA) return fail("Error - WebP: the file is cut short before its first row\n");
     if (status == VP8_STATUS_UNSUPPORTED_FEATURE) return fail("Error - WebP: %s\n", words_of(status));
     if (status != VP8_STATUS_OK) return fail("Error - WebP: its header is damaged\n");
@@ -49,15 +45,15 @@ int read_features(ByteStream& stream, std::vector<std::uint8_t>& head, WebPBitst
     return 0;
 }
 
-// Feeds the file to the decoder: VP8_STATUS_SUSPENDED when it ended too soon.
-VP8StatusCode feed(ByteStream& stream, WebPIDecoder* decoder, const std::vector<std::uint8_t>& head) {
-    VP8StatusCode status = WebPIAppend(decoder, head.data(), head.size());
-    while (status == VP8_STATUS_SUSPENDED) {
-        const std::span<const std::uint8_t> bytes = next_bytes(stream);
-        if (bytes.empty()) break;
-        status = WebPIAppend(decoder, bytes.data(), bytes.size());
-    }
-    return status;
+// What libwebp holds besides the made picture: the file, and the whole
+// picture at 4 bytes a pixel when lossless, or its alpha plane at one.
+int check_memory(const std::vector<std::uint8_t>& file, const WebPBitstreamFeatures& features) {
+    const std::uint64_t pixels = std::uint64_t{static_cast<std::uint32_t>(features.width)} * static_cast<std::uint32_t>(features.height);
+    const std::uint64_t planes = features.format == 2 ? 4 * pixels : features.has_alpha ? pixels : 0;
+    if (file.size() + planes > MAX_DECODER_MEMORY)
+        return fail("Error - WebP: the picture is %s and too large to decode at once (more than %" PRIu64 " MiB)\n",
+                    features.format == 2 ? "lossless" : "transparent", MAX_DECODER_MEMORY >> 20);
+    return 0;
 }
 
 // Hands rows of RGBA over as grays, put onto white as far as they are transparent.
@@ -101,8 +97,9 @@ int decode_webp(ByteStream& stream, GraySink& sink) {
         return fail("Error - WebP: the file is larger than tavo-gray holds (%" PRIu64 " MiB)\n", MAX_DECODER_MEMORY >> 20);
     WebPDecoderConfig config;
     if (WebPInitDecoderConfig(&config) == 0) return fail("Error - WebP: libwebp is not the version tavo-gray was built for\n");
-    std::vector<std::uint8_t> head;
-    if (read_features(stream, head, config.input) != 0) return 1;
+    std::vector<std::uint8_t> file;
+    if (read_file(stream, file) != 0) return 1;
+    if (read_features(file, config.input) != 0 || check_memory(file, config.input) != 0) return 1;
     const auto width = static_cast<std::uint32_t>(config.input.width);
     const auto height = static_cast<std::uint32_t>(config.input.height);
     const RowsPlan plan = plan_rows(width, height, 1);
@@ -117,7 +114,7 @@ int decode_webp(ByteStream& stream, GraySink& sink) {
     config.output.colorspace = MODE_RGBA;
     WebPIDecoder* decoder = WebPIDecode(nullptr, 0, &config);
     if (decoder == nullptr) return fail("Error - WebP: not enough memory\n");
-    const VP8StatusCode status = feed(stream, decoder, head);
+    const VP8StatusCode status = WebPIUpdate(decoder, file.data(), file.size());  // the file stays ours, read in place
     const int result = finish(stream, decoder, status, config, sink);
     WebPIDelete(decoder);
     WebPFreeDecBuffer(&config.output);

@@ -42,6 +42,8 @@ void print_list(const char* format, std::va_list arguments) {
 #else
     std::vprintf(format, arguments);
 #endif
+    // Out at once, so that a run a signal ends has told of every file it did.
+    std::fflush(stdout);
 }
 
 // At exit, after the last line: the status becomes 1 when the output was lost.
