@@ -142,11 +142,21 @@ void unpack_row(BmpRows& rows) {
     const unsigned bits = rows.layout.bits;
     const auto width = static_cast<std::size_t>(rows.layout.width);
     if (rows.indexed) {
-        const unsigned per_byte = 8 / bits;
-        const auto index_mask = static_cast<unsigned>((1u << bits) - 1);
-        for (std::size_t x = 0; x < width; ++x) {  // the leftmost pixel in the highest bits
-            const unsigned shift = 8 - bits - static_cast<unsigned>(x % per_byte) * bits;
-            rows.indices[x] = static_cast<std::uint8_t>(b[x / per_byte] >> shift & index_mask);
+        std::uint8_t* out = rows.indices.data();
+        if (bits == 8) {
+            std::copy_n(b, width, out);
+        } else if (bits == 4) {  // the common case, tavo's own files: two pixels a byte
+            for (std::size_t j = 0; j < width / 2; ++j) {
+                out[2 * j] = b[j] >> 4;
+                out[2 * j + 1] = b[j] & 15;
+            }
+            if (width % 2 != 0) out[width - 1] = b[width / 2] >> 4;
+        } else {
+            const auto index_mask = static_cast<unsigned>((1u << bits) - 1);
+            std::size_t x = 0;
+            for (std::size_t j = 0; x < width; ++j)  // the leftmost pixel in the highest bits
+                for (int shift = 8 - static_cast<int>(bits); shift >= 0 && x < width; shift -= static_cast<int>(bits))
+                    out[x++] = static_cast<std::uint8_t>(b[j] >> shift & index_mask);
         }
     } else if (bits == 24) {
         for (std::size_t x = 0; x < width; ++x, b += 3)
