@@ -16,11 +16,7 @@ namespace {
 using LevelOf = std::function<std::uint8_t(int, int)>;
 
 Rgba ramp_picture(int width, int height, const LevelOf& level) {
-    Rgba rgba;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int shift = 24; shift >= 0; shift -= 8) rgba.push_back(static_cast<std::uint8_t>(ramp(level(x, y)) >> shift));
-    return rgba;
+    return picture_of(width, height, [&](int x, int y) { return ramp(level(x, y)); });
 }
 
 Bytes levels_of(int width, int height, const LevelOf& level) {
@@ -31,44 +27,6 @@ Bytes levels_of(int width, int height, const LevelOf& level) {
 }
 
 std::uint8_t pattern_level(int x, int y) { return pattern_index(static_cast<std::size_t>(x), static_cast<std::size_t>(y)); }
-
-// A BMP file laid out field by field, for the layouts and faults the writer
-// of make_pictures.h does not make.
-struct RawBmp {
-    std::uint32_t info_size = 40;  // 12: the OS/2 core header
-    std::int32_t width = 1;
-    std::int32_t height = 1;
-    std::uint16_t bits = 24;
-    std::uint32_t compression = 0;
-    std::vector<std::uint32_t> masks = {};    // at offset 54: in a header of 52 bytes or more, after a 40-byte one
-    std::vector<std::uint32_t> palette = {};  // 0xRRGGBB
-    Bytes pixels = {};
-};
-
-Bytes raw_bmp(const RawBmp& f) {
-    const bool core = f.info_size == 12;
-    const std::size_t after = f.info_size == 40 ? 4 * f.masks.size() : 0;
-    const std::size_t offset = 14 + f.info_size + after + (core ? 3 : 4) * f.palette.size();
-    Bytes b = {'B', 'M'};
-    put_le(b, offset + f.pixels.size(), 4);
-    put_le(b, 0, 4);
-    put_le(b, offset, 4);
-    put_le(b, f.info_size, 4);
-    put_le(b, static_cast<std::uint32_t>(f.width), core ? 2 : 4);
-    put_le(b, static_cast<std::uint32_t>(f.height), core ? 2 : 4);
-    put_le(b, 1, 2);
-    put_le(b, f.bits, 2);
-    if (!core) {
-        for (const std::uint64_t field : {std::uint64_t{f.compression}, std::uint64_t{f.pixels.size()}, std::uint64_t{2835},
-                                          std::uint64_t{2835}, std::uint64_t{f.palette.size()}, std::uint64_t{0}})
-            put_le(b, field, 4);
-        for (const std::uint32_t mask : f.masks) put_le(b, mask, 4);
-        if (after == 0) b.resize(14 + f.info_size, 0);
-    }
-    for (const std::uint32_t colour : f.palette) put_le(b, colour, core ? 3 : 4);
-    b.insert(b.end(), f.pixels.begin(), f.pixels.end());
-    return b;
-}
 
 Bytes patched(Bytes b, std::size_t at, std::uint32_t value, std::size_t size = 4) {
     for (std::size_t k = 0; k < size; ++k) b[at + k] = static_cast<std::uint8_t>(value >> (8 * k));

@@ -1,5 +1,5 @@
 // tavo-gray as the user meets it, on pictures the tests write themselves with
-// stb_image_write: the rules of the picture it makes, what it never writes
+// the libraries' encoders: the rules of the picture it makes, what it never writes
 // over, what it cannot read; then both programs' command lines.
 #include <cmath>
 #include <functional>
@@ -10,15 +10,6 @@
 #include "tool_fixture.h"
 
 namespace {
-
-// A picture whose pixel (x, y) is colour(x, y), as 0xRRGGBBAA.
-Rgba picture_of(int width, int height, const std::function<std::uint32_t(int, int)>& colour) {
-    Rgba rgba;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int shift = 24; shift >= 0; shift -= 8) rgba.push_back(static_cast<std::uint8_t>(colour(x, y) >> shift));
-    return rgba;
-}
 
 std::uint32_t pattern_gray(int x, int y) { return ramp(pattern_index(static_cast<std::size_t>(x), static_cast<std::size_t>(y))); }
 

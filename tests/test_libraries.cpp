@@ -46,35 +46,14 @@ unsigned level_at(const Look& look, int x, int y) {
     return look.levels[pattern_index(static_cast<std::size_t>(x), static_cast<std::size_t>(y)) % look.levels.size()];
 }
 
-// A colour whose gray (2 red + 4 green + blue) / 7 is exactly 255 - 17 level,
-// its channels apart, so that channels taken in the wrong order show.
-void colour_of(unsigned level, std::uint8_t* pixel) {
-    const int gray = 255 - 17 * static_cast<int>(level);
-    const int d = std::min((255 - gray) / 4, gray / 2);
-    pixel[0] = static_cast<std::uint8_t>(gray + 2 * d);
-    pixel[1] = static_cast<std::uint8_t>(gray - 2 * d);
-    pixel[2] = static_cast<std::uint8_t>(gray + 4 * d);
-}
-
 // The picture, each pixel of look at (x / scale, y / scale).
 Rgba rgba_of(const Look& look, int width, int height, int scale = 1) {
-    Rgba rgba(static_cast<std::size_t>(width * height) * 4);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* pixel = rgba.data() + static_cast<std::size_t>(y * width + x) * 4;
-            const int sx = x / scale;
-            const int sy = y / scale;
-            pixel[3] = clear_at(look.alpha, sx, sy) ? 0 : half_clear_at(look.alpha, sx, sy) ? 0x88 : 255;
-            if (pixel[3] != 255) continue;  // black
-            const unsigned level = level_at(look, sx, sy);
-            if (look.colour) {
-                colour_of(level, pixel);
-            } else {
-                pixel[0] = pixel[1] = pixel[2] = static_cast<std::uint8_t>(255 - 17 * level);
-            }
-        }
-    }
-    return rgba;
+    return picture_of(width, height, [&](int x, int y) -> std::uint32_t {
+        if (clear_at(look.alpha, x / scale, y / scale)) return 0;  // black
+        if (half_clear_at(look.alpha, x / scale, y / scale)) return 0x88;
+        const unsigned level = level_at(look, x / scale, y / scale);
+        return (look.colour ? colour_of_level(static_cast<int>(level)) : 0x10101u * (255 - 17 * level)) << 8 | 0xFF;
+    });
 }
 
 Bytes levels_of(const Look& look, int width, int height) {
@@ -82,15 +61,6 @@ Bytes levels_of(const Look& look, int width, int height) {
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) levels.push_back(static_cast<std::uint8_t>(level_at(look, x, y)));
     return levels;
-}
-
-Bytes file_bytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void put_file(const fs::path& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 // ---- Writers for the table ----
@@ -116,7 +86,8 @@ bool write_framed_gif(const std::string& path, int width, int height, const Rgba
         frame.insert(frame.end(), row, row + 20 * 4);
     }
     if (!write_gif(path, 20, 10, frame)) return false;
-    Bytes file = file_bytes(path);
+    std::ifstream in(path, std::ios::binary);
+    Bytes file(std::istreambuf_iterator<char>(in), {});
     const auto put16 = [&](std::size_t at, int value) {
         file[at] = static_cast<std::uint8_t>(value);
         file[at + 1] = static_cast<std::uint8_t>(value >> 8);
@@ -132,7 +103,7 @@ bool write_framed_gif(const std::string& path, int width, int height, const Rgba
     if (file[at] != 0x2C) return false;
     put16(at + 1, 9);
     put16(at + 3, 7);
-    put_file(path, file);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
     return true;
 }
 
