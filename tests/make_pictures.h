@@ -18,6 +18,18 @@ inline Rgba picture_of(int width, int height, const std::function<std::uint32_t(
     return rgba;
 }
 
+// EXIF as a JPEG file's APP1 segment holds it: "Exif\0\0" and a TIFF block
+// in either byte order (mm: Motorola's), IFD0 at ifd with count entries
+// (count may claim more than are written), the entries, no next IFD.
+struct ExifEntry {
+    unsigned tag;
+    unsigned type;  // 3, SHORT: the value in the entry's first two bytes; others all four
+    std::uint64_t count;
+    std::uint32_t value;
+};
+std::vector<std::uint8_t> exif_block(bool mm, const std::vector<ExifEntry>& entries, std::uint64_t ifd = 8,
+                                     std::uint64_t count = ~0ull, unsigned magic = 42);
+
 struct JpegOptions {
     int quality = 95;
     bool progressive = false;

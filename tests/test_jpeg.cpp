@@ -148,32 +148,6 @@ TEST_F(Jpeg, EveryOrientationComesOutUpright) {
 
 // EXIF as the orientation reader meets it: markers and segments laid out
 // by hand, in either byte order.
-void put16(Bytes& b, std::uint64_t value, bool mm) { mm ? put_be(b, value, 2) : put_le(b, value, 2); }
-void put32(Bytes& b, std::uint64_t value, bool mm) { mm ? put_be(b, value, 4) : put_le(b, value, 4); }
-
-struct Entry {
-    unsigned tag;
-    unsigned type;
-    std::uint64_t count;
-    unsigned value;
-};
-
-// "Exif\0\0" and a TIFF block: header, IFD0 at ifd with count entries
-// (count may claim more than are written), the entries.
-Bytes exif(bool mm, const std::vector<Entry>& entries, std::uint64_t ifd = 8, std::uint64_t count = ~0ull, unsigned magic = 42) {
-    Bytes b = {'E', 'x', 'i', 'f', 0, 0};
-    b.insert(b.end(), {static_cast<std::uint8_t>(mm ? 'M' : 'I'), static_cast<std::uint8_t>(mm ? 'M' : 'I')});
-    put16(b, magic, mm);
-    put32(b, ifd, mm);
-    put16(b, count == ~0ull ? entries.size() : count, mm);
-    for (const Entry& e : entries) {
-        put16(b, e.tag, mm), put16(b, e.type, mm), put32(b, e.count, mm);
-        put16(b, e.value, mm), put16(b, 0, mm);
-    }
-    put32(b, 0, mm);
-    return b;
-}
-
 Bytes segment(std::uint8_t marker, const Bytes& data, std::size_t length = 0) {
     Bytes b = {0xFF, marker};
     put_be(b, length != 0 ? length : data.size() + 2, 2);
@@ -190,11 +164,11 @@ Bytes jpeg_of(const std::vector<Bytes>& parts) {
 const Bytes JFIF = segment(0xE0, {'J', 'F', 'I', 'F', 0, 1, 2, 0, 0, 1, 0, 1, 0, 0});
 const Bytes SOS = segment(0xDA, {1, 1, 0, 0, 63, 0});
 constexpr unsigned ORIENTATION = 0x0112;
-const Entry MAKE = {0x010F, 2, 4, 0x4142};  // "AB\0\0" in the entry
+const ExifEntry MAKE = {0x010F, 2, 4, 0x4142};  // "AB\0\0" in the entry
 
 TEST(JpegOrientation, HostileSegmentsReadAsUpright) {
-    const Bytes ii6 = exif(false, {MAKE, {ORIENTATION, 3, 1, 6}});
-    const Bytes mm8 = exif(true, {MAKE, {ORIENTATION, 3, 1, 8}});
+    const Bytes ii6 = exif_block(false, {MAKE, {ORIENTATION, 3, 1, 6}});
+    const Bytes mm8 = exif_block(true, {MAKE, {ORIENTATION, 3, 1, 8}});
     Bytes cut_entry = ii6;
     cut_entry.resize(cut_entry.size() - 4 - 6);  // the next-IFD offset and most of the Orientation entry gone
     Bytes segment_cut = segment(0xE1, ii6, ii6.size() + 2 - 14);  // the segment ends before its Orientation entry
@@ -206,7 +180,6 @@ TEST(JpegOrientation, HostileSegmentsReadAsUpright) {
     const Case cases[] = {
         {"II", jpeg_of({JFIF, segment(0xE1, ii6), SOS}), 6},
         {"MM", jpeg_of({segment(0xE1, mm8), SOS}), 8},
-        {"each orientation", jpeg_of({segment(0xE1, exif(true, {{ORIENTATION, 3, 1, 2}}))}), 2},
         {"after an XMP APP1, fill bytes and a restart marker",
          jpeg_of({segment(0xE1, {'h', 't', 't', 'p', ':', '/', '/', 0}), {0xFF, 0xFF, 0xFF, 0xD3}, segment(0xE1, mm8), SOS}), 8},
         {"no EXIF", jpeg_of({JFIF, SOS, segment(0xE1, ii6)}), 1},
@@ -214,15 +187,15 @@ TEST(JpegOrientation, HostileSegmentsReadAsUpright) {
         {"after EOI", jpeg_of({{0xFF, 0xD9}, segment(0xE1, ii6)}), 1},
         {"no SOI", ii6, 1},
         {"empty", {}, 1},
-        {"value 0", jpeg_of({segment(0xE1, exif(false, {{ORIENTATION, 3, 1, 0}}))}), 1},
-        {"value 9", jpeg_of({segment(0xE1, exif(true, {{ORIENTATION, 3, 1, 9}}))}), 1},
-        {"type LONG", jpeg_of({segment(0xE1, exif(false, {{ORIENTATION, 4, 1, 6}}))}), 1},
-        {"count 2", jpeg_of({segment(0xE1, exif(true, {{ORIENTATION, 3, 2, 6}}))}), 1},
-        {"count huge, the tag not among the entries", jpeg_of({segment(0xE1, exif(false, {MAKE}, 8, 0xFFFF)), SOS}), 1},
-        {"IFD past the segment", jpeg_of({segment(0xE1, exif(false, {{ORIENTATION, 3, 1, 6}}, 60))}), 1},
-        {"IFD offset 0xFFFFFFFF", jpeg_of({segment(0xE1, exif(true, {{ORIENTATION, 3, 1, 6}}, 0xFFFFFFFF))}), 1},
-        {"byte order IM", jpeg_of({segment(0xE1, [] { Bytes b = exif(false, {{ORIENTATION, 3, 1, 6}}); b[7] = 'M'; return b; }())}), 1},
-        {"not 42", jpeg_of({segment(0xE1, exif(false, {{ORIENTATION, 3, 1, 6}}, 8, ~0ull, 43))}), 1},
+        {"value 0", jpeg_of({segment(0xE1, exif_block(false, {{ORIENTATION, 3, 1, 0}}))}), 1},
+        {"value 9", jpeg_of({segment(0xE1, exif_block(true, {{ORIENTATION, 3, 1, 9}}))}), 1},
+        {"type LONG", jpeg_of({segment(0xE1, exif_block(false, {{ORIENTATION, 4, 1, 6}}))}), 1},
+        {"count 2", jpeg_of({segment(0xE1, exif_block(true, {{ORIENTATION, 3, 2, 6}}))}), 1},
+        {"count huge, the tag not among the entries", jpeg_of({segment(0xE1, exif_block(false, {MAKE}, 8, 0xFFFF)), SOS}), 1},
+        {"IFD past the segment", jpeg_of({segment(0xE1, exif_block(false, {{ORIENTATION, 3, 1, 6}}, 60))}), 1},
+        {"IFD offset 0xFFFFFFFF", jpeg_of({segment(0xE1, exif_block(true, {{ORIENTATION, 3, 1, 6}}, 0xFFFFFFFF))}), 1},
+        {"byte order IM", jpeg_of({segment(0xE1, [] { Bytes b = exif_block(false, {{ORIENTATION, 3, 1, 6}}); b[7] = 'M'; return b; }())}), 1},
+        {"not 42", jpeg_of({segment(0xE1, exif_block(false, {{ORIENTATION, 3, 1, 6}}, 8, ~0ull, 43))}), 1},
         {"TIFF header cut", jpeg_of({segment(0xE1, {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0})}), 1},
         {"entry cut by the segment's end", jpeg_of({segment(0xE1, cut_entry), SOS}), 1},
         {"the segment shorter than its entries", jpeg_of({segment_cut}), 1},
