@@ -67,15 +67,9 @@ Bytes levels_of(const Look& look, int width, int height) {
 
 using Writer = std::function<bool(const std::string& path, int width, int height, const Rgba& rgba)>;
 
-Writer png(PngOptions options) {
-    return [options](const std::string& path, int width, int height, const Rgba& rgba) { return write_png(path, width, height, rgba, options); };
-}
-Writer gif(bool interlaced) {
-    return [interlaced](const std::string& path, int width, int height, const Rgba& rgba) { return write_gif(path, width, height, rgba, interlaced); };
-}
-Writer webp(bool lossless) {
-    return [lossless](const std::string& path, int width, int height, const Rgba& rgba) { return write_webp(path, width, height, rgba, lossless); };
-}
+Writer png(PngOptions options) { return [options](const auto&... a) { return write_png(a..., options); }; }
+Writer gif(bool interlaced) { return [interlaced](const auto&... a) { return write_gif(a..., interlaced); }; }
+Writer webp(bool lossless) { return [lossless](const auto&... a) { return write_webp(a..., lossless); }; }
 
 // A GIF whose one frame (20 x 10 at 9, 7) is smaller than its screen: the
 // frame written alone, then the screen grown and the frame moved into place.
