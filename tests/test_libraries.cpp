@@ -142,7 +142,6 @@ TEST_F(Libraries, EveryVariantComesOutWithItsLevels) {
         {"palette2_trns.png", {THREE_LEVELS, true, Alpha::CLEAR}, png({.bit_depth = 2, .palette = true})},
         {"palette8_trns.png", see_through, png({.bit_depth = 8, .palette = true})},
         {"gray1_adam7.png", {TWO_LEVELS}, png({.bit_depth = 1, .colour = false, .alpha = false, .interlaced = true})},
-        {"gray8_adam7.png", gray, png({.bit_depth = 8, .colour = false, .alpha = false, .interlaced = true})},
         {"palette4_adam7.png", colour, png({.bit_depth = 4, .alpha = false, .palette = true, .interlaced = true})},
         {"rgba16_adam7.png", see_through, png({.bit_depth = 16, .interlaced = true})},
         {"shrunk.png", see_through, png({}), 0, 320, 230, 2},
@@ -302,7 +301,6 @@ TEST_F(Libraries, HostileFilesAreRefusedWithOneLine) {
     const std::vector<Hostile> cases = {
         {"bad_crc.png", bad_crc, "Error - PNG: bad CRC in its header\n", png_refused},
         {"header_only.png", png_header(4, 4, 8, 0), cut_short, png_refused},
-        {"signature_only.png", Bytes(bad_crc.begin(), bad_crc.begin() + 8), cut_short, png_refused},
         {"wide.png", png_header(70000, 1, 8, 0), "Error - the picture is 70000x1 pixels, more than tavo-gray takes (65535 a side, 268 million in all)\n",
          png_refused},
         {"interlaced_huge.png", interlaced_huge, "Error - PNG: the picture is interlaced and too large to decode at once (more than 512 MiB)\n",
