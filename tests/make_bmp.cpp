@@ -7,14 +7,9 @@
 #include <map>
 
 #include "make_pictures.h"
+#include "test_support.h"
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-void append_le(Bytes& b, std::uint64_t value, int size) {
-    for (int k = 0; k < size; ++k) b.push_back(static_cast<std::uint8_t>(value >> (8 * k)));
-}
 
 std::uint32_t rgb_at(const Rgba& rgba, std::size_t pixel) {
     return std::uint32_t{rgba[4 * pixel]} << 16 | std::uint32_t{rgba[4 * pixel + 1]} << 8 | rgba[4 * pixel + 2];
@@ -49,8 +44,8 @@ Bytes stored_row(const Rgba& rgba, const Bytes& indices, std::size_t first, std:
     }
     for (std::size_t x = 0; bits > 8 && x < width; ++x) {
         const std::uint32_t c = rgb_at(rgba, first + x);  // 0xRRGGBB
-        if (bits == 16) append_le(b, (c >> 19) << 10 | (c >> 11 & 31) << 5 | (c >> 3 & 31), 2);  // 5 bits each
-        if (bits >= 24) append_le(b, c, 3);  // blue, green, red
+        if (bits == 16) put_le(b, (c >> 19) << 10 | (c >> 11 & 31) << 5 | (c >> 3 & 31), 2);  // 5 bits each
+        if (bits >= 24) put_le(b, c, 3);  // blue, green, red
         if (bits == 32) b.push_back(0);  // most programs leave the 4th byte 0
     }
     b.resize((b.size() + 3) / 4 * 4, 0);
@@ -98,6 +93,31 @@ void encode_rle_row(const Bytes& row, bool nibbles, Bytes& out) {
 
 }  // namespace
 
+Bytes raw_bmp(const RawBmp& f) {
+    const bool core = f.info_size == 12;
+    const std::size_t after = f.info_size == 40 ? 4 * f.masks.size() : 0;
+    const std::size_t offset = 14 + f.info_size + after + (core ? 3 : 4) * f.palette.size();
+    Bytes b = {'B', 'M'};
+    put_le(b, offset + f.pixels.size(), 4);
+    put_le(b, 0, 4);
+    put_le(b, offset, 4);
+    put_le(b, f.info_size, 4);
+    put_le(b, static_cast<std::uint32_t>(f.width), core ? 2 : 4);
+    put_le(b, static_cast<std::uint32_t>(f.height), core ? 2 : 4);
+    put_le(b, 1, 2);
+    put_le(b, f.bits, 2);
+    if (!core) {  // then 72 dpi and biClrUsed
+        for (const std::uint64_t field : {std::uint64_t{f.compression}, std::uint64_t{f.pixels.size()}, std::uint64_t{2835},
+                                          std::uint64_t{2835}, std::uint64_t{f.palette.size()}, std::uint64_t{0}})
+            put_le(b, field, 4);
+        for (const std::uint32_t mask : f.masks) put_le(b, mask, 4);
+        if (after == 0) b.resize(14 + f.info_size, 0);
+    }
+    for (const std::uint32_t colour : f.palette) put_le(b, colour, core ? 3 : 4);  // blue, green, red (, 0)
+    b.insert(b.end(), f.pixels.begin(), f.pixels.end());
+    return b;
+}
+
 bool write_bmp_file(const std::string& path, int width, int height, const Rgba& rgba, const BmpOptions& options) {
     const int bits = options.bits;
     const bool known = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
@@ -119,24 +139,8 @@ bool write_bmp_file(const std::string& path, int width, int height, const Rgba& 
         }
     }
     if (options.rle) pixels.insert(pixels.end(), {0, 1});  // the end of the bitmap
-    const std::size_t offset = 14 + 40 + 4 * palette.size();
-    Bytes b = {'B', 'M'};
-    append_le(b, offset + pixels.size(), 4);
-    append_le(b, 0, 4);
-    append_le(b, offset, 4);
-    append_le(b, 40, 4);
-    append_le(b, static_cast<std::uint32_t>(width), 4);
-    append_le(b, static_cast<std::uint32_t>(options.top_down ? -height : height), 4);
-    append_le(b, 1, 2);
-    append_le(b, static_cast<std::uint64_t>(bits), 2);
-    append_le(b, !options.rle ? 0 : bits == 8 ? 1 : 2, 4);  // BI_RGB, BI_RLE8, BI_RLE4
-    append_le(b, pixels.size(), 4);
-    append_le(b, 2835, 4);  // 72 dpi
-    append_le(b, 2835, 4);
-    append_le(b, palette.size(), 4);  // biClrUsed
-    append_le(b, 0, 4);
-    for (const std::uint32_t colour : palette) append_le(b, colour, 4);  // blue, green, red, 0
-    b.insert(b.end(), pixels.begin(), pixels.end());
+    const Bytes b = raw_bmp({.width = width, .height = options.top_down ? -height : height, .bits = static_cast<std::uint16_t>(bits),
+                             .compression = !options.rle ? 0u : bits == 8 ? 1u : 2u, .palette = palette, .pixels = pixels});
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
     return static_cast<bool>(out);

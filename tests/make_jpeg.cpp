@@ -10,6 +10,7 @@
 #include <jpeglib.h>
 
 #include "make_pictures.h"
+#include "test_support.h"
 
 namespace {
 
@@ -21,34 +22,13 @@ struct Writer {
 
 [[noreturn]] void on_error(j_common_ptr cinfo) { std::longjmp(static_cast<Writer*>(cinfo->client_data)->jump, 1); }
 
-void put16(std::vector<JOCTET>& b, unsigned value, bool big_endian) {
-    const auto high = static_cast<JOCTET>(value >> 8 & 0xFF);
-    const auto low = static_cast<JOCTET>(value & 0xFF);
-    b.insert(b.end(), big_endian ? std::initializer_list<JOCTET>{high, low} : std::initializer_list<JOCTET>{low, high});
-}
-
-void put32(std::vector<JOCTET>& b, unsigned value, bool big_endian) {
-    put16(b, big_endian ? value >> 16 : value & 0xFFFF, big_endian);
-    put16(b, big_endian ? value & 0xFFFF : value >> 16, big_endian);
-}
-
-// An APP1 segment's data: "Exif\0\0" and a TIFF block whose IFD0 holds Make
-// (its text after the IFD) and Model (its text in the entry itself) before
-// Orientation, as cameras write them. Odd orientations in Intel order (II),
-// even ones in Motorola order (MM).
+// IFD0 as cameras write it: Make (its text after the IFD) and Model (its
+// text in the entry itself) before Orientation. Odd orientations in Intel
+// order (II), even ones in Motorola order (MM).
 std::vector<JOCTET> exif_of(int orientation) {
-    const bool mm = orientation % 2 == 0;
-    std::vector<JOCTET> b = {'E', 'x', 'i', 'f', 0, 0};
-    b.insert(b.end(), mm ? std::initializer_list<JOCTET>{'M', 'M'} : std::initializer_list<JOCTET>{'I', 'I'});
-    put16(b, 42, mm);
-    put32(b, 8, mm);  // IFD0 right after the header
-    constexpr unsigned ENTRIES = 3;
-    const unsigned text_at = 8 + 2 + ENTRIES * 12 + 4;
-    put16(b, ENTRIES, mm);
-    put16(b, 0x010F, mm), put16(b, 2, mm), put32(b, 6, mm), put32(b, text_at, mm);  // Make, ASCII, "tavo!\0"
-    put16(b, 0x0110, mm), put16(b, 2, mm), put32(b, 4, mm), b.insert(b.end(), {'F', 'F', 'F', 0});  // Model, in place
-    put16(b, 0x0112, mm), put16(b, 3, mm), put32(b, 1, mm), put16(b, static_cast<unsigned>(orientation), mm), put16(b, 0, mm);
-    put32(b, 0, mm);  // no next IFD
+    constexpr std::uint32_t TEXT_AT = 8 + 2 + 3 * 12 + 4;
+    std::vector<JOCTET> b = exif_block(orientation % 2 == 0, {{0x010F, 2, 6, TEXT_AT}, {0x0110, 2, 4, 0x46464600},
+                                                              {0x0112, 3, 1, static_cast<std::uint32_t>(orientation)}});
     b.insert(b.end(), {'t', 'a', 'v', 'o', '!', 0});
     return b;
 }
@@ -98,6 +78,21 @@ bool compress(Writer& w, std::FILE* file, int width, int height, const Rgba& rgb
 }
 
 }  // namespace
+
+Bytes exif_block(bool mm, const std::vector<ExifEntry>& entries, std::uint64_t ifd, std::uint64_t count, unsigned magic) {
+    const auto put = [mm](Bytes& b, std::uint64_t value, int size) { mm ? put_be(b, value, size) : put_le(b, value, size); };
+    Bytes b = {'E', 'x', 'i', 'f', 0, 0, static_cast<std::uint8_t>(mm ? 'M' : 'I'), static_cast<std::uint8_t>(mm ? 'M' : 'I')};
+    put(b, magic, 2);
+    put(b, ifd, 4);
+    put(b, count == ~0ull ? entries.size() : count, 2);
+    for (const ExifEntry& e : entries) {
+        put(b, e.tag, 2), put(b, e.type, 2), put(b, e.count, 4);
+        if (e.type == 3) put(b, e.value, 2), put(b, 0, 2);
+        else put(b, e.value, 4);
+    }
+    put(b, 0, 4);
+    return b;
+}
 
 bool write_jpeg(const std::string& path, int width, int height, const Rgba& rgba, const JpegOptions& options) {
     if (width <= 0 || height <= 0 || rgba.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4)

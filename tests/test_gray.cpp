@@ -1,5 +1,5 @@
 // tavo-gray as the user meets it, on pictures the tests write themselves with
-// stb_image_write: the rules of the picture it makes, what it never writes
+// the libraries' encoders: the rules of the picture it makes, what it never writes
 // over, what it cannot read; then both programs' command lines.
 #include <cmath>
 #include <functional>
@@ -10,15 +10,6 @@
 #include "tool_fixture.h"
 
 namespace {
-
-// A picture whose pixel (x, y) is colour(x, y), as 0xRRGGBBAA.
-Rgba picture_of(int width, int height, const std::function<std::uint32_t(int, int)>& colour) {
-    Rgba rgba;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int shift = 24; shift >= 0; shift -= 8) rgba.push_back(static_cast<std::uint8_t>(colour(x, y) >> shift));
-    return rgba;
-}
 
 std::uint32_t pattern_gray(int x, int y) { return ramp(pattern_index(static_cast<std::size_t>(x), static_cast<std::size_t>(y))); }
 
@@ -65,12 +56,10 @@ TEST_F(Gray, APictureThatFitsComesOutExactly) {
 // Only a picture larger than 160 x 160 is shrunk, to fit and keeping its
 // shape, each pixel the mean of the area it covers.
 TEST_F(Gray, ALargerPictureIsShrunkToFit) {
-    picture("wide.png", 320, 200, [](int x, int y) { return pattern_gray(x / 2, y / 2); });
     picture("tall.jpg", 100, 400, [](int x, int y) { return (x + y) % 7 == 0 ? 0xFFu : 0xFFFFFFFFu; });
     picture("thin.png", 1000, 3, [](int, int) { return 0xFFu; });
-    const ToolRun run = tavo_gray({"wide.png", "tall.jpg", "thin.png"});
-    EXPECT_EQ(run.out, "wide.png .. wide.bmp\ntall.jpg .. tall.bmp\nthin.png .. thin.bmp\n");
-    EXPECT_EQ(file("wide.bmp"), bmp_of(160, 100, pattern(160, 100)));
+    const ToolRun run = tavo_gray({"tall.jpg", "thin.png"});
+    EXPECT_EQ(run.out, "tall.jpg .. tall.bmp\nthin.png .. thin.bmp\n");
     const Bmp4Image tall = read_back(file("tall.bmp"));
     EXPECT_EQ(tall.width * 1000 + tall.height, 40 * 1000 + 160);
     const Bmp4Image thin = read_back(file("thin.bmp"));

@@ -3,7 +3,6 @@
 // turned upright, the orientation reader on hostile segments, and hostile
 // files each ending quickly with its one line.
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,45 +13,14 @@
 
 namespace {
 
-constexpr int LEVEL_STEP = 17;  // level i is gray 255 - 17 i
-
-int gray_of_level(int level) { return 255 - LEVEL_STEP * level; }
-
-// A picture whose pixel (x, y) is colour(x, y), as 0xRRGGBB, opaque.
-Rgba picture_of(int width, int height, const std::function<std::uint32_t(int, int)>& colour) {
-    Rgba rgba;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const std::uint32_t c = colour(x, y);
-            rgba.insert(rgba.end(), {static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c), 0xFF});
-        }
-    }
-    return rgba;
-}
-
-// A colour whose gray (2 red + 4 green + blue) / 7 is exactly that of the
-// level, its channels apart so that a decoder taking one channel, swapping
-// red and blue or inverting CMYK shows another level.
-std::uint32_t colour_of_level(int level, bool other) {
-    const int g = gray_of_level(level);
-    const int s = std::min(g, 255 - g) / 4;
-    const int r = other ? g + 2 * s : g - 2 * s;
-    const int green = other ? g - s : g;
-    const int b = other ? g : g + 4 * s;
-    return static_cast<std::uint32_t>(r << 16 | green << 8 | b);
-}
-
 // The level of each of a picture's flat areas: area (ax, ay) of a grid.
 int area_level(int ax, int ay) { return pattern_index(static_cast<std::size_t>(ax), static_cast<std::size_t>(ay)); }
 
 // A picture of flat areas side x side, each the colour of its level.
 Rgba areas_picture(int width, int height, int side) {
-    return picture_of(width, height, [side](int x, int y) { return colour_of_level(area_level(x / side, y / side), (x / side + y / side) % 2 != 0); });
-}
-
-std::string options_name(const JpegOptions& o) {
-    return std::string(o.progressive ? "progressive" : "baseline") + (o.gray ? " gray" : "") + (o.cmyk ? " CMYK" : "") +
-           (o.arithmetic ? " arithmetic" : "") + " q" + std::to_string(o.quality);
+    return picture_of(width, height, [side](int x, int y) {
+        return colour_of_level(area_level(x / side, y / side), (x / side + y / side) % 2 != 0) << 8 | 0xFF;
+    });
 }
 
 class Jpeg : public Tool {
@@ -63,17 +31,8 @@ protected:
     Bmp4Image made(const std::string& name) const { return read_back(file(name)); }
 };
 
-const JpegOptions VARIANTS[] = {
-    {.quality = 95},
-    {.quality = 75},
-    {.progressive = true},
-    {.gray = true},
-    {.progressive = true, .gray = true},
-    {.cmyk = true},
-    {.progressive = true, .cmyk = true},
-    {.arithmetic = true},
-    {.progressive = true, .arithmetic = true},
-};
+const JpegOptions VARIANTS[] = {{}, {.progressive = true}, {.gray = true}, {.progressive = true, .gray = true}, {.cmyk = true},
+                                {.progressive = true, .cmyk = true}, {.arithmetic = true}, {.progressive = true, .arithmetic = true}};
 
 // Each variant of a picture that fits shows the level of each flat area:
 // exactly away from the areas' borders, where 4:2:0's colour is shared
@@ -83,20 +42,21 @@ TEST_F(Jpeg, EveryVariantShowsItsGrays) {
     constexpr int H = 112;
     constexpr int SIDE = 16;
     const Rgba rgba = areas_picture(W, H, SIDE);
-    int n = 0;
-    for (const JpegOptions& options : VARIANTS) write("v" + std::to_string(n++) + ".jpg", W, H, rgba, options);
+    constexpr int n = static_cast<int>(std::size(VARIANTS));
     std::vector<std::string> args = {"--line-art"};
     std::string expected;
     for (int i = 0; i < n; ++i) {
-        args.push_back("v" + std::to_string(i) + ".jpg");
-        expected += "v" + std::to_string(i) + ".jpg .. v" + std::to_string(i) + ".bmp\n";
+        const std::string name = "v" + std::to_string(i);
+        write(name + ".jpg", W, H, rgba, VARIANTS[i]);
+        args.push_back(name + ".jpg");
+        expected += name + ".jpg .. " + name + ".bmp\n";
     }
     const ToolRun run = tavo_gray(args);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, expected);
     for (int i = 0; i < n; ++i) {
         const Bmp4Image image = made("v" + std::to_string(i) + ".bmp");
-        ASSERT_EQ(image.width * 1000 + image.height, W * 1000 + H) << options_name(VARIANTS[i]);
+        ASSERT_EQ(image.width * 1000 + image.height, W * 1000 + H) << "variant " << i;
         int wrong = 0;
         for (int y = 0; y < H; ++y) {
             for (int x = 0; x < W; ++x) {
@@ -106,48 +66,7 @@ TEST_F(Jpeg, EveryVariantShowsItsGrays) {
                 if (border ? std::abs(got - want) > 1 : got != want) ++wrong;
             }
         }
-        EXPECT_EQ(wrong, 0) << options_name(VARIANTS[i]);
-    }
-}
-
-// A large 4:2:0 picture is shrunk while decoding and then averaged: where
-// an output pixel's area (and the JPEG blocks around it) lies in one flat
-// area it shows that area's level; elsewhere a level between those of the
-// areas it meets.
-TEST_F(Jpeg, ALargePictureIsShrunkWhileDecoding) {
-    constexpr int W = 1000;
-    constexpr int H = 700;
-    constexpr int SIDE = 100;
-    constexpr int OUT_W = 160;
-    constexpr int OUT_H = 112;
-    constexpr int MARGIN = 24;  // the 4:2:0 blocks around a pixel, and their upsampling
-    const Rgba rgba = areas_picture(W, H, SIDE);
-    write("baseline.jpg", W, H, rgba);
-    write("progressive.jpg", W, H, rgba, {.progressive = true});
-    const ToolRun run = tavo_gray({"--line-art", "baseline.jpg", "progressive.jpg"});
-    EXPECT_EQ(run.out, "baseline.jpg .. baseline.bmp\nprogressive.jpg .. progressive.bmp\n");
-    for (const std::string name : {"baseline.bmp", "progressive.bmp"}) {
-        const Bmp4Image image = made(name);
-        ASSERT_EQ(image.width * 1000 + image.height, OUT_W * 1000 + OUT_H) << name;
-        int clean = 0;
-        int wrong = 0;
-        for (int y = 0; y < OUT_H; ++y) {
-            for (int x = 0; x < OUT_W; ++x) {
-                const int x0 = std::max(x * W / OUT_W - MARGIN, 0) / SIDE;
-                const int x1 = std::min(((x + 1) * W + OUT_W - 1) / OUT_W + MARGIN, W - 1) / SIDE;
-                const int y0 = std::max(y * H / OUT_H - MARGIN, 0) / SIDE;
-                const int y1 = std::min(((y + 1) * H + OUT_H - 1) / OUT_H + MARGIN, H - 1) / SIDE;
-                int low = 15;
-                int high = 0;
-                for (int ay = y0; ay <= y1; ++ay)
-                    for (int ax = x0; ax <= x1; ++ax) low = std::min(low, area_level(ax, ay)), high = std::max(high, area_level(ax, ay));
-                const int got = image.pixels[static_cast<std::size_t>(y * OUT_W + x)];
-                clean += low == high;
-                if (got < low - (low != high) || got > high + (low != high)) ++wrong;
-            }
-        }
-        EXPECT_EQ(wrong, 0) << name;
-        EXPECT_GT(clean, OUT_W * OUT_H / 4) << name;
+        EXPECT_EQ(wrong, 0) << "variant " << i;
     }
 }
 
@@ -193,7 +112,8 @@ Rgba stored_f(int orientation, int block, int& width, int& height) {
 
 // Each of the eight orientations of the letter F comes out upright, the
 // same picture as orientation 1's, small or shrunk while decoding (a
-// sideways picture 640 x 384 shows 96 x 160).
+// sideways picture 640 x 384 shows 96 x 160), the even ones of those
+// progressive: the same coefficients decode to the same pixels.
 TEST_F(Jpeg, EveryOrientationComesOutUpright) {
     std::vector<std::string> args;
     std::string expected;
@@ -203,7 +123,7 @@ TEST_F(Jpeg, EveryOrientationComesOutUpright) {
             int height = 0;
             const Rgba rgba = stored_f(orientation, block, width, height);
             const std::string name = "f" + std::to_string(block) + "_" + std::to_string(orientation);
-            write(name + ".jpg", width, height, rgba, {.orientation = orientation});
+            write(name + ".jpg", width, height, rgba, {.progressive = block == 64 && orientation % 2 == 0, .orientation = orientation});
             args.push_back(name + ".jpg");
             expected += name + ".jpg .. " + name + ".bmp\n";
         }
@@ -228,32 +148,6 @@ TEST_F(Jpeg, EveryOrientationComesOutUpright) {
 
 // EXIF as the orientation reader meets it: markers and segments laid out
 // by hand, in either byte order.
-void put16(Bytes& b, std::uint64_t value, bool mm) { mm ? put_be(b, value, 2) : put_le(b, value, 2); }
-void put32(Bytes& b, std::uint64_t value, bool mm) { mm ? put_be(b, value, 4) : put_le(b, value, 4); }
-
-struct Entry {
-    unsigned tag;
-    unsigned type;
-    std::uint64_t count;
-    unsigned value;
-};
-
-// "Exif\0\0" and a TIFF block: header, IFD0 at ifd with count entries
-// (count may claim more than are written), the entries.
-Bytes exif(bool mm, const std::vector<Entry>& entries, std::uint64_t ifd = 8, std::uint64_t count = ~0ull, unsigned magic = 42) {
-    Bytes b = {'E', 'x', 'i', 'f', 0, 0};
-    b.insert(b.end(), {static_cast<std::uint8_t>(mm ? 'M' : 'I'), static_cast<std::uint8_t>(mm ? 'M' : 'I')});
-    put16(b, magic, mm);
-    put32(b, ifd, mm);
-    put16(b, count == ~0ull ? entries.size() : count, mm);
-    for (const Entry& e : entries) {
-        put16(b, e.tag, mm), put16(b, e.type, mm), put32(b, e.count, mm);
-        put16(b, e.value, mm), put16(b, 0, mm);
-    }
-    put32(b, 0, mm);
-    return b;
-}
-
 Bytes segment(std::uint8_t marker, const Bytes& data, std::size_t length = 0) {
     Bytes b = {0xFF, marker};
     put_be(b, length != 0 ? length : data.size() + 2, 2);
@@ -270,11 +164,11 @@ Bytes jpeg_of(const std::vector<Bytes>& parts) {
 const Bytes JFIF = segment(0xE0, {'J', 'F', 'I', 'F', 0, 1, 2, 0, 0, 1, 0, 1, 0, 0});
 const Bytes SOS = segment(0xDA, {1, 1, 0, 0, 63, 0});
 constexpr unsigned ORIENTATION = 0x0112;
-const Entry MAKE = {0x010F, 2, 4, 0x4142};  // "AB\0\0" in the entry
+const ExifEntry MAKE = {0x010F, 2, 4, 0x4142};  // "AB\0\0" in the entry
 
 TEST(JpegOrientation, HostileSegmentsReadAsUpright) {
-    const Bytes ii6 = exif(false, {MAKE, {ORIENTATION, 3, 1, 6}});
-    const Bytes mm8 = exif(true, {MAKE, {ORIENTATION, 3, 1, 8}});
+    const Bytes ii6 = exif_block(false, {MAKE, {ORIENTATION, 3, 1, 6}});
+    const Bytes mm8 = exif_block(true, {MAKE, {ORIENTATION, 3, 1, 8}});
     Bytes cut_entry = ii6;
     cut_entry.resize(cut_entry.size() - 4 - 6);  // the next-IFD offset and most of the Orientation entry gone
     Bytes segment_cut = segment(0xE1, ii6, ii6.size() + 2 - 14);  // the segment ends before its Orientation entry
@@ -286,7 +180,6 @@ TEST(JpegOrientation, HostileSegmentsReadAsUpright) {
     const Case cases[] = {
         {"II", jpeg_of({JFIF, segment(0xE1, ii6), SOS}), 6},
         {"MM", jpeg_of({segment(0xE1, mm8), SOS}), 8},
-        {"each orientation", jpeg_of({segment(0xE1, exif(true, {{ORIENTATION, 3, 1, 2}}))}), 2},
         {"after an XMP APP1, fill bytes and a restart marker",
          jpeg_of({segment(0xE1, {'h', 't', 't', 'p', ':', '/', '/', 0}), {0xFF, 0xFF, 0xFF, 0xD3}, segment(0xE1, mm8), SOS}), 8},
         {"no EXIF", jpeg_of({JFIF, SOS, segment(0xE1, ii6)}), 1},
@@ -294,15 +187,15 @@ TEST(JpegOrientation, HostileSegmentsReadAsUpright) {
         {"after EOI", jpeg_of({{0xFF, 0xD9}, segment(0xE1, ii6)}), 1},
         {"no SOI", ii6, 1},
         {"empty", {}, 1},
-        {"value 0", jpeg_of({segment(0xE1, exif(false, {{ORIENTATION, 3, 1, 0}}))}), 1},
-        {"value 9", jpeg_of({segment(0xE1, exif(true, {{ORIENTATION, 3, 1, 9}}))}), 1},
-        {"type LONG", jpeg_of({segment(0xE1, exif(false, {{ORIENTATION, 4, 1, 6}}))}), 1},
-        {"count 2", jpeg_of({segment(0xE1, exif(true, {{ORIENTATION, 3, 2, 6}}))}), 1},
-        {"count huge, the tag not among the entries", jpeg_of({segment(0xE1, exif(false, {MAKE}, 8, 0xFFFF)), SOS}), 1},
-        {"IFD past the segment", jpeg_of({segment(0xE1, exif(false, {{ORIENTATION, 3, 1, 6}}, 60))}), 1},
-        {"IFD offset 0xFFFFFFFF", jpeg_of({segment(0xE1, exif(true, {{ORIENTATION, 3, 1, 6}}, 0xFFFFFFFF))}), 1},
-        {"byte order IM", jpeg_of({segment(0xE1, [] { Bytes b = exif(false, {{ORIENTATION, 3, 1, 6}}); b[7] = 'M'; return b; }())}), 1},
-        {"not 42", jpeg_of({segment(0xE1, exif(false, {{ORIENTATION, 3, 1, 6}}, 8, ~0ull, 43))}), 1},
+        {"value 0", jpeg_of({segment(0xE1, exif_block(false, {{ORIENTATION, 3, 1, 0}}))}), 1},
+        {"value 9", jpeg_of({segment(0xE1, exif_block(true, {{ORIENTATION, 3, 1, 9}}))}), 1},
+        {"type LONG", jpeg_of({segment(0xE1, exif_block(false, {{ORIENTATION, 4, 1, 6}}))}), 1},
+        {"count 2", jpeg_of({segment(0xE1, exif_block(true, {{ORIENTATION, 3, 2, 6}}))}), 1},
+        {"count huge, the tag not among the entries", jpeg_of({segment(0xE1, exif_block(false, {MAKE}, 8, 0xFFFF)), SOS}), 1},
+        {"IFD past the segment", jpeg_of({segment(0xE1, exif_block(false, {{ORIENTATION, 3, 1, 6}}, 60))}), 1},
+        {"IFD offset 0xFFFFFFFF", jpeg_of({segment(0xE1, exif_block(true, {{ORIENTATION, 3, 1, 6}}, 0xFFFFFFFF))}), 1},
+        {"byte order IM", jpeg_of({segment(0xE1, [] { Bytes b = exif_block(false, {{ORIENTATION, 3, 1, 6}}); b[7] = 'M'; return b; }())}), 1},
+        {"not 42", jpeg_of({segment(0xE1, exif_block(false, {{ORIENTATION, 3, 1, 6}}, 8, ~0ull, 43))}), 1},
         {"TIFF header cut", jpeg_of({segment(0xE1, {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0})}), 1},
         {"entry cut by the segment's end", jpeg_of({segment(0xE1, cut_entry), SOS}), 1},
         {"the segment shorter than its entries", jpeg_of({segment_cut}), 1},
@@ -340,7 +233,7 @@ Bytes first_bytes(const Bytes& file, std::size_t size) { return Bytes(file.begin
 Rgba textured(int width, int height) {
     return picture_of(width, height, [](int x, int y) {
         const auto g = static_cast<std::uint32_t>(30 + (x * 7 + y * 13 + (x * y) % 11) % 50);
-        return g << 16 | g << 8 | g;
+        return g << 24 | g << 16 | g << 8 | 0xFF;
     });
 }
 
@@ -401,7 +294,6 @@ TEST_F(Jpeg, HostileFilesEndWithTheirOneLine) {
         {"long_table.jpg", long_table, "Error - JPEG: a Huffman table is damaged\n", refused},
         {"crowded.jpg", crowded, "Error - JPEG: a Huffman table is damaged\n", refused},
         {"header.jpg", first_bytes(base, scan), cut_short, refused},
-        {"tables.jpg", first_bytes(base, dht + 10), cut_short, refused},
         {"prog_header.jpg", first_bytes(prog, after_segment(prog, find_marker(prog, 0xDA))), cut_short, refused},
         {"empty.jpg", empty, "Error - the picture is 0x0 pixels: it has none\n", refused},
         {"huge.jpg", huge, "Error - the picture is 65535x65535 pixels, more than tavo-gray takes (65535 a side, 268 million in all)\n",
@@ -459,23 +351,20 @@ TEST_F(Jpeg, ACutShortFileIsMadeAsFarAsItGoes) {
     EXPECT_EQ(run.status, 0);
     const std::string warning = "Warning - JPEG: the file is cut short; the picture is made as far as it goes\n";
     EXPECT_EQ(run.out, "cut.jpg .. " + warning + "cut.bmp\nprog_cut.jpg .. " + warning + "prog_cut.bmp\n");
-    const auto white_row = [](const Bmp4Image& image, int y) {
-        return std::all_of(image.pixels.begin() + y * SIDE, image.pixels.begin() + (y + 1) * SIDE, [](std::uint8_t l) { return l == 0; });
-    };
-    const auto any_white = [](const Bmp4Image& image, int y) {
-        return std::any_of(image.pixels.begin() + y * SIDE, image.pixels.begin() + (y + 1) * SIDE, [](std::uint8_t l) { return l == 0; });
+    const auto whites = [](const Bmp4Image& image, int y) {  // the row's white pixels
+        return std::count(image.pixels.begin() + y * SIDE, image.pixels.begin() + (y + 1) * SIDE, 0);
     };
     const Bmp4Image cut = made("cut.bmp");
     ASSERT_EQ(cut.pixels.size(), std::size_t{SIDE * SIDE});
     int first_white = 0;
-    while (first_white < SIDE && !any_white(cut, first_white)) ++first_white;
+    while (first_white < SIDE && whites(cut, first_white) == 0) ++first_white;
     EXPECT_EQ(first_white % 16, 0);  // whole rows of 4:2:0 blocks
     EXPECT_GE(first_white, SIDE / 4);
     EXPECT_LE(first_white, SIDE * 3 / 4);
-    for (int y = first_white; y < SIDE; ++y) EXPECT_TRUE(white_row(cut, y)) << y;
+    for (int y = first_white; y < SIDE; ++y) EXPECT_EQ(whites(cut, y), SIDE) << y;
     const Bmp4Image prog_cut = made("prog_cut.bmp");
     ASSERT_EQ(prog_cut.pixels.size(), std::size_t{SIDE * SIDE});
-    for (int y = 0; y < SIDE; ++y) EXPECT_FALSE(any_white(prog_cut, y)) << y;
+    for (int y = 0; y < SIDE; ++y) EXPECT_EQ(whites(prog_cut, y), 0) << y;
 }
 
 }  // namespace

@@ -46,35 +46,14 @@ unsigned level_at(const Look& look, int x, int y) {
     return look.levels[pattern_index(static_cast<std::size_t>(x), static_cast<std::size_t>(y)) % look.levels.size()];
 }
 
-// A colour whose gray (2 red + 4 green + blue) / 7 is exactly 255 - 17 level,
-// its channels apart, so that channels taken in the wrong order show.
-void colour_of(unsigned level, std::uint8_t* pixel) {
-    const int gray = 255 - 17 * static_cast<int>(level);
-    const int d = std::min((255 - gray) / 4, gray / 2);
-    pixel[0] = static_cast<std::uint8_t>(gray + 2 * d);
-    pixel[1] = static_cast<std::uint8_t>(gray - 2 * d);
-    pixel[2] = static_cast<std::uint8_t>(gray + 4 * d);
-}
-
 // The picture, each pixel of look at (x / scale, y / scale).
 Rgba rgba_of(const Look& look, int width, int height, int scale = 1) {
-    Rgba rgba(static_cast<std::size_t>(width * height) * 4);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* pixel = rgba.data() + static_cast<std::size_t>(y * width + x) * 4;
-            const int sx = x / scale;
-            const int sy = y / scale;
-            pixel[3] = clear_at(look.alpha, sx, sy) ? 0 : half_clear_at(look.alpha, sx, sy) ? 0x88 : 255;
-            if (pixel[3] != 255) continue;  // black
-            const unsigned level = level_at(look, sx, sy);
-            if (look.colour) {
-                colour_of(level, pixel);
-            } else {
-                pixel[0] = pixel[1] = pixel[2] = static_cast<std::uint8_t>(255 - 17 * level);
-            }
-        }
-    }
-    return rgba;
+    return picture_of(width, height, [&](int x, int y) -> std::uint32_t {
+        if (clear_at(look.alpha, x / scale, y / scale)) return 0;  // black
+        if (half_clear_at(look.alpha, x / scale, y / scale)) return 0x88;
+        const unsigned level = level_at(look, x / scale, y / scale);
+        return (look.colour ? colour_of_level(static_cast<int>(level)) : 0x10101u * (255 - 17 * level)) << 8 | 0xFF;
+    });
 }
 
 Bytes levels_of(const Look& look, int width, int height) {
@@ -84,28 +63,13 @@ Bytes levels_of(const Look& look, int width, int height) {
     return levels;
 }
 
-Bytes file_bytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void put_file(const fs::path& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
 // ---- Writers for the table ----
 
 using Writer = std::function<bool(const std::string& path, int width, int height, const Rgba& rgba)>;
 
-Writer png(PngOptions options) {
-    return [options](const std::string& path, int width, int height, const Rgba& rgba) { return write_png(path, width, height, rgba, options); };
-}
-Writer gif(bool interlaced) {
-    return [interlaced](const std::string& path, int width, int height, const Rgba& rgba) { return write_gif(path, width, height, rgba, interlaced); };
-}
-Writer webp(bool lossless) {
-    return [lossless](const std::string& path, int width, int height, const Rgba& rgba) { return write_webp(path, width, height, rgba, lossless); };
-}
+Writer png(PngOptions options) { return [options](const auto&... a) { return write_png(a..., options); }; }
+Writer gif(bool interlaced) { return [interlaced](const auto&... a) { return write_gif(a..., interlaced); }; }
+Writer webp(bool lossless) { return [lossless](const auto&... a) { return write_webp(a..., lossless); }; }
 
 // A GIF whose one frame (20 x 10 at 9, 7) is smaller than its screen: the
 // frame written alone, then the screen grown and the frame moved into place.
@@ -116,7 +80,8 @@ bool write_framed_gif(const std::string& path, int width, int height, const Rgba
         frame.insert(frame.end(), row, row + 20 * 4);
     }
     if (!write_gif(path, 20, 10, frame)) return false;
-    Bytes file = file_bytes(path);
+    std::ifstream in(path, std::ios::binary);
+    Bytes file(std::istreambuf_iterator<char>(in), {});
     const auto put16 = [&](std::size_t at, int value) {
         file[at] = static_cast<std::uint8_t>(value);
         file[at + 1] = static_cast<std::uint8_t>(value >> 8);
@@ -132,7 +97,7 @@ bool write_framed_gif(const std::string& path, int width, int height, const Rgba
     if (file[at] != 0x2C) return false;
     put16(at + 1, 9);
     put16(at + 3, 7);
-    put_file(path, file);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
     return true;
 }
 
@@ -177,7 +142,6 @@ TEST_F(Libraries, EveryVariantComesOutWithItsLevels) {
         {"palette2_trns.png", {THREE_LEVELS, true, Alpha::CLEAR}, png({.bit_depth = 2, .palette = true})},
         {"palette8_trns.png", see_through, png({.bit_depth = 8, .palette = true})},
         {"gray1_adam7.png", {TWO_LEVELS}, png({.bit_depth = 1, .colour = false, .alpha = false, .interlaced = true})},
-        {"gray8_adam7.png", gray, png({.bit_depth = 8, .colour = false, .alpha = false, .interlaced = true})},
         {"palette4_adam7.png", colour, png({.bit_depth = 4, .alpha = false, .palette = true, .interlaced = true})},
         {"rgba16_adam7.png", see_through, png({.bit_depth = 16, .interlaced = true})},
         {"shrunk.png", see_through, png({}), 0, 320, 230, 2},
@@ -337,7 +301,6 @@ TEST_F(Libraries, HostileFilesAreRefusedWithOneLine) {
     const std::vector<Hostile> cases = {
         {"bad_crc.png", bad_crc, "Error - PNG: bad CRC in its header\n", png_refused},
         {"header_only.png", png_header(4, 4, 8, 0), cut_short, png_refused},
-        {"signature_only.png", Bytes(bad_crc.begin(), bad_crc.begin() + 8), cut_short, png_refused},
         {"wide.png", png_header(70000, 1, 8, 0), "Error - the picture is 70000x1 pixels, more than tavo-gray takes (65535 a side, 268 million in all)\n",
          png_refused},
         {"interlaced_huge.png", interlaced_huge, "Error - PNG: the picture is interlaced and too large to decode at once (more than 512 MiB)\n",
