@@ -316,6 +316,16 @@ std::FILE* open_regular_file(const std::string& path, std::uint64_t& size, FileI
     return file;
 }
 
+// The made file as a stream; when that fails, the file is removed.
+static std::FILE* stream_of_pending(int fd, Replacement& replacement) {
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        close(fd);
+        replace_file(nullptr, replacement, false, false);
+    }
+    return file;
+}
+
 std::FILE* create_replacement(const std::string& path, Replacement& replacement) {
     replacement = {path, ""};
     const std::string folder = folder_of(path);
@@ -327,12 +337,7 @@ std::FILE* create_replacement(const std::string& path, Replacement& replacement)
     const int fd = create_temp(folder, replacement.temp_path);
     if (fd < 0) return nullptr;
     if (regular) keep_owner_and_mode(fd, about);
-    std::FILE* file = fdopen(fd, "wb");
-    if (file == nullptr) {
-        close(fd);
-        replace_file(nullptr, replacement, false, false);
-    }
-    return file;
+    return stream_of_pending(fd, replacement);
 }
 
 int replace_file(std::FILE* file, Replacement& replacement, bool written, bool sync) {
@@ -433,12 +438,7 @@ std::FILE* create_new_file(const std::string& path, Replacement& replacement, bo
     exists = fd < 0 && errno == EEXIST;
     if (fd < 0) return nullptr;  // nothing of ours to remove
     replacement.temp_path = path;
-    std::FILE* file = fdopen(fd, "wb");
-    if (file == nullptr) {
-        close(fd);
-        replace_file(nullptr, replacement, false, false);
-    }
-    return file;
+    return stream_of_pending(fd, replacement);
 }
 
 int make_folders(const std::string& path, bool& made) {
