@@ -166,8 +166,9 @@ TEST_F(Gray, ARunEndedBySignalHasToldOfEveryFileItMade) {
     if (under_wine) GTEST_SKIP() << "the limit would bind Wine's own server";
     picture("small.png", 2, 1, [](int x, int) { return ramp(x == 0 ? 15 : 0); });
     picture("large.png", 160, 160, [](int x, int y) { return ramp(pattern_index(static_cast<std::size_t>(x), static_cast<std::size_t>(y))); });
-    const ToolRun run = sh("ulimit -f 8; tavo_gray -o out small.png large.png | cat");  // 4 KiB: less than 160 x 160
-    // The shell's own word on the signal may come before or after.
+    // 4 KiB: less than 160 x 160. The lines are read once the run has ended.
+    const ToolRun run = sh("ulimit -f 8; tavo_gray -o out small.png large.png > lines.txt; cat lines.txt");
+    // After the shell's own word on the signal.
     EXPECT_NE(run.out.find("Made the folder out\nsmall.png .. out/small.bmp\nlarge.png .. "), std::string::npos) << run.out;
     EXPECT_EQ(file("out/small.bmp"), bmp_of(2, 1, {15, 0}));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), {}), 1);
