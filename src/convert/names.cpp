@@ -170,15 +170,21 @@ std::string_view stem_of(std::string_view path) {
     return path.substr(start, dot != std::string_view::npos && dot > start ? dot - start : std::string_view::npos);
 }
 
-std::string claim_file_name(const std::string& folder, std::string_view stem, WrittenFiles& files) {
-    unsigned& copy = files.copies_of_name[name_key(stem)];
-    std::string name;
+FileName free_file_name(const std::string& folder, std::string_view stem, const WrittenFiles& files) {
+    const auto last = files.copies_of_name.find(name_key(stem));
+    FileName file{"", last == files.copies_of_name.end() ? 0 : last->second};
     do {
-        name = numbered_file_name(stem, ++copy);
-    } while (!files.written.insert(name_key(name)).second ||
+        file.name = numbered_file_name(stem, ++file.copy);
+    } while (files.taken.contains(name_key(file.name)) ||
              std::any_of(files.kept.begin(), files.kept.end(),
-                         [&](const std::string& kept) { return same_file(folder + name, kept); }));
-    return name;
+                         [&](const std::string& kept) { return same_file(folder + file.name, kept); }));
+    return file;
+}
+
+void take_file_name(WrittenFiles& files, std::string_view stem, const FileName& name) {
+    files.taken.insert(name_key(name.name));
+    unsigned& last = files.copies_of_name[name_key(stem)];
+    last = std::max(last, name.copy);
 }
 
 std::u32string name_key(std::string_view file_name) {

@@ -42,16 +42,25 @@ std::string_view stem_of(std::string_view path);
 // of the run (in any letter case) nor a file the run must keep.
 struct WrittenFiles {
     std::vector<std::string> kept;                      // paths never written over
-    std::set<std::u32string> written;                   // name_key of each file name
-    std::map<std::u32string, unsigned> copies_of_name;  // copies tried, by name_key of a stem
+    std::set<std::u32string> taken;                     // name_key of each file name taken
+    std::map<std::u32string, unsigned> copies_of_name;  // the last copy taken, by name_key of a stem
 };
 
-// The first of STEM.bmp, "STEM (2).bmp"... that this run has not written
-// into folder (a path ending in a separator, or "" for the current one) and
-// that is no kept file, whatever path reaches it. A stem's count goes on
-// where it stopped, so a database of one name throughout costs one try a
-// record.
-std::string claim_file_name(const std::string& folder, std::string_view stem, WrittenFiles& files);
+// A file name and its copy number (1 for STEM.bmp).
+struct FileName {
+    std::string name;
+    unsigned copy = 1;
+};
+
+// The first of STEM.bmp, "STEM (2).bmp"... after the last this run took that
+// it has not taken in folder (a path ending in a separator, or "" for the
+// current one) and that is no kept file, whatever path reaches it: a
+// database of one name throughout costs one try a record.
+FileName free_file_name(const std::string& folder, std::string_view stem, const WrittenFiles& files);
+
+// Takes a name of stem: a file of the run was made under it, or something
+// already had it. A name is never taken by a file that could not be made.
+void take_file_name(WrittenFiles& files, std::string_view stem, const FileName& name);
 
 // One key for file names that differ only in letter case, as Windows and
 // macOS see them: the letters of Windows-1252 in upper case.

@@ -44,19 +44,25 @@ void print_gray_usage() {
         "  --version    the version\n");
 }
 
-// Writes the picture as the first free name of its stem in folder, never
-// over an existing file: a name taken meanwhile (another run) means the next.
+// Writes the picture as a new file in folder, then names it the first free
+// name of its stem: never over an existing file, whether it was there
+// before or made meanwhile (another run). A name is taken only once a file
+// has it.
 static int write_picture(const GrayPicture& picture, const std::string& folder, std::string_view stem, WrittenFiles& written) {
+    FileName name = free_file_name(folder, stem, written);
+    std::string path = folder + name.name;
     ByteStream stream;
-    std::string path;
-    for (bool exists = true; exists;) {
-        path = folder + claim_file_name(folder, stem, written);
-        if (open_new(stream, path, exists) == 0) break;
-        if (!exists) return fail("Cannot write file %s\n", shown(path).c_str());
-    }
+    if (open_new(stream, folder) != 0) return fail("Cannot write file %s\n", shown(path).c_str());
     write_bmp(stream, static_cast<std::int32_t>(picture.width), static_cast<std::int32_t>(picture.height), GRAY_PALETTE,
               picture.levels);
     if (close_stream(stream) != 0) return fail("Cannot write file %s\n", shown(path).c_str());
+    for (bool taken = false; name_new(stream, path, taken) != 0;) {
+        if (!taken) return fail("Cannot write file %s\n", shown(path).c_str());
+        take_file_name(written, stem, name);
+        name = free_file_name(folder, stem, written);
+        path = folder + name.name;
+    }
+    take_file_name(written, stem, name);
     print("%s\n", shown(path).c_str());
     return 0;
 }

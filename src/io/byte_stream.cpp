@@ -25,12 +25,12 @@ int open_read(ByteStream& stream, const std::string& path) {
 int open_write(ByteStream& stream, const std::string& path, bool sync) {
     stream = ByteStream{};
     stream.sync = sync;
-    return start_file(stream, create_replacement(path, stream.replacement), true);
+    return start_file(stream, create_replacement(path, stream.pending), true);
 }
 
-int open_new(ByteStream& stream, const std::string& path, bool& exists) {
+int open_new(ByteStream& stream, const std::string& folder) {
     stream = ByteStream{};
-    return start_file(stream, create_new_file(path, stream.replacement, exists), true);
+    return start_file(stream, create_new_file(folder, stream.pending), true);
 }
 
 void open_memory(ByteStream& stream, std::span<const std::uint8_t> bytes) {
@@ -81,5 +81,9 @@ int close_stream(ByteStream& stream) {
     if (!stream.file) return 0;
     if (!stream.writing) return std::fclose(stream.file.release()) != 0 || stream.failed ? 1 : 0;
     if (!stream.failed) flush_stream(stream);
-    return replace_file(stream.file.release(), stream.replacement, !stream.failed, stream.sync);
+    return finish_file(stream.file.release(), stream.pending, !stream.failed, stream.sync);
+}
+
+int name_new(ByteStream& stream, const std::string& path, bool& taken) {
+    return name_new_file(stream.pending, path, taken);
 }

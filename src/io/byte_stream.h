@@ -26,19 +26,22 @@ struct ByteStream {
     FileIdentity identity;             // reading: the file's, to tell it from others
     bool writing = false;
     bool failed = false;               // a read, seek or write of the file failed
-    Replacement replacement;           // writing: the new file and the path it replaces
+    PendingFile pending;               // writing: the file being written and its path
     bool sync = false;                 // writing: synced to disk before it replaces the path
 };
 
 int open_read(ByteStream& stream, const std::string& path);  // 1 unless a regular file opens
 int open_write(ByteStream& stream, const std::string& path, bool sync = false);  // see create_replacement
-// A new file at path, never over anything: 1 (exists set when the name is
-// taken) unless it is made; kept by close_stream only once complete.
-int open_new(ByteStream& stream, const std::string& path, bool& exists);
+// A new file in folder, which takes a name with name_new once closed.
+int open_new(ByteStream& stream, const std::string& folder);
 void open_memory(ByteStream& stream, std::span<const std::uint8_t> bytes = {});
-// Flushes and puts a written file in place; 1 when any read or write failed,
-// and then a written file replaces nothing (set failed to drop one).
+// Flushes and closes; a written file then replaces its path, or a new one
+// waits for its name. 1 when any read or write failed, and then a written
+// file is removed (set failed to drop one).
 int close_stream(ByteStream& stream);
+// Names a closed new file path: 1 when the name is taken (taken set) or
+// cannot be given (the file is removed). See name_new_file.
+int name_new(ByteStream& stream, const std::string& path, bool& taken);
 
 int refill_stream(ByteStream& stream);  // 1 at the end of the input or on a read error
 void flush_stream(ByteStream& stream);

@@ -15,18 +15,12 @@ namespace {
 
 bool console_closed = false;
 bool console_failed = false;  // a write that standard output's error state does not keep
+std::string line;             // the start of a line, out with its end
 
-void print_list(const char* format, std::va_list arguments) {
-    if (console_closed) return;
+// Writes text out at once, so that a run a signal ends has told of every
+// file it did.
+void write_out(const std::string& text) {
 #ifdef _WIN32
-    std::va_list again;
-    va_copy(again, arguments);
-    const int length = std::vsnprintf(nullptr, 0, format, again);
-    va_end(again);
-    if (length <= 0) return;
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), format, arguments);
-    text.pop_back();
     const std::wstring wide = to_utf16(text);
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;
@@ -40,14 +34,31 @@ void print_list(const char* format, std::va_list arguments) {
     WideCharToMultiByte(CP_ACP, 0, wide.data(), size, ansi.data(), static_cast<int>(ansi.size()), nullptr, nullptr);
     std::fwrite(ansi.data(), 1, ansi.size(), stdout);
 #else
-    std::vprintf(format, arguments);
+    std::fwrite(text.data(), 1, text.size(), stdout);
 #endif
-    // Out at once, so that a run a signal ends has told of every file it did.
     std::fflush(stdout);
+}
+
+// Each line goes out whole, in one write.
+void print_list(const char* format, std::va_list arguments) {
+    if (console_closed) return;
+    std::va_list again;
+    va_copy(again, arguments);
+    const int length = std::vsnprintf(nullptr, 0, format, again);
+    va_end(again);
+    if (length <= 0) return;
+    const std::size_t start = line.size();
+    line.resize(start + static_cast<std::size_t>(length) + 1);
+    std::vsnprintf(line.data() + start, static_cast<std::size_t>(length) + 1, format, arguments);
+    line.pop_back();
+    if (!line.ends_with('\n')) return;
+    write_out(line);
+    line.clear();
 }
 
 // At exit, after the last line: the status becomes 1 when the output was lost.
 extern "C" void end_unless_console_written() {
+    if (!line.empty()) write_out(line);
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || console_failed) std::_Exit(1);
 }
 

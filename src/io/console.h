@@ -10,7 +10,8 @@
 #define TAVO_PRINTF_FORMAT
 #endif
 
-// Prints a message, printf-style, to standard output.
+// Prints a message, printf-style, to standard output. A line goes out once
+// it ends, whole, in one write.
 TAVO_PRINTF_FORMAT void print(const char* format, ...);
 
 // Prints a message and returns 1: a failing step reports its own fault.

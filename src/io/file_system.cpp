@@ -22,6 +22,7 @@
 #endif
 
 #include "io/console.h"
+#include "io/permissions.h"
 
 namespace {
 
@@ -47,7 +48,6 @@ FileIdentity identity_of_open(int fd, const FileStatus&) {
 }
 int remove_file(const NativeChar* path) { return DeleteFileW(path) ? 0 : 1; }
 int sync_file(int fd) { return _commit(fd); }
-void keep_owner_and_mode(int, const FileStatus&) {}
 #else
 using NativeChar = char;
 using FileStatus = struct stat;
@@ -67,15 +67,9 @@ FileIdentity identity_of_status(const FileStatus& about) {
 FileIdentity identity_of_open(int, const FileStatus& about) { return identity_of_status(about); }
 int remove_file(const NativeChar* path) { return unlink(path); }
 int sync_file(int fd) { return fsync(fd); }
-// Where the owner cannot be kept (only root gives a file away), the group
-// still is when the user is in it, as cp -p does: a shared file stays shared.
-void keep_owner_and_mode(int fd, const FileStatus& about) {
-    if (fchown(fd, about.st_uid, about.st_gid) != 0 && fchown(fd, static_cast<uid_t>(-1), about.st_gid) != 0) {}
-    fchmod(fd, about.st_mode & 07777);
-}
 #endif
 
-// The temporary file of the replacement under way, for the signal handler: a
+// The temporary file of the file being written, for the signal handler: a
 // run has at most one at a time. While it is made, renamed or removed, the
 // signals are held, so that the handler never removes a file of that name
 // that the run does not own.
@@ -103,10 +97,12 @@ BOOL WINAPI remove_pending_on_break(DWORD) {
     return FALSE;
 }
 
-// Creates path for writing; fails (EEXIST) when anything of that name exists.
+// Creates path for writing; fails (EEXIST) when anything of that name
+// exists. No other program opens it while it is written; it can be deleted
+// by name, as a console break does.
 int create_new(const std::wstring& path) {
-    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST : EACCES;
@@ -141,28 +137,35 @@ int open_to_read(const std::string& path) {
     }
 }
 
-int move_over(const std::wstring& from, const std::wstring& to) {
+// Renames from to to, over an existing file or (replace false) never: then
+// -1 with errno EEXIST when to exists.
+int move_file(const std::wstring& from, const std::wstring& to, bool replace) {
     for (int attempt = 0;; ++attempt) {
-        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
-        const DWORD error = GetLastError();  // a target held or being deleted is denied access
-        if (!wait_if_held(error == ERROR_ACCESS_DENIED ? ERROR_SHARING_VIOLATION : error, attempt)) return 1;
+        if (MoveFileExW(from.c_str(), to.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) return 0;
+        const DWORD error = GetLastError();
+        errno = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+        // a target held or being deleted is denied access
+        if (!wait_if_held(error == ERROR_ACCESS_DENIED ? ERROR_SHARING_VIOLATION : error, attempt)) return -1;
     }
 }
 
 #else
 
-constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ};
+// The signals whose default action ends the run, all but those of the
+// program's own faults (SIGSEGV, SIGBUS...) and SIGXFSZ, which is ignored so
+// that a file size limit fails a write instead; the real-time signals too.
+constexpr int ENDING_SIGNALS[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGPIPE, SIGUSR1,
+                                  SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGIO,
+#ifdef SIGPWR
+                                  SIGPWR,
+#endif
+};
+sigset_t ending_signals;  // ENDING_SIGNALS and the real-time signals, once the run is prepared
 sigset_t mask_before_hold;
 
 void hold_signals(bool hold) {
-    if (!hold) {
-        sigprocmask(SIG_SETMASK, &mask_before_hold, nullptr);
-        return;
-    }
-    sigset_t ending;
-    sigemptyset(&ending);
-    for (const int s : ENDING_SIGNALS) sigaddset(&ending, s);
-    sigprocmask(SIG_BLOCK, &ending, &mask_before_hold);
+    if (hold) sigprocmask(SIG_BLOCK, &ending_signals, &mask_before_hold);
+    else sigprocmask(SIG_SETMASK, &mask_before_hold, nullptr);
 }
 
 // Removes the temporary file, then ends the run as the signal would: raised
@@ -174,7 +177,9 @@ extern "C" void remove_pending_then_end(int signal_number) {
     std::raise(signal_number);
 }
 
-int create_new(const std::string& path) { return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }
+int create_new(const std::string& path) {
+    return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, FILE_OWNER_ONLY);
+}
 
 // Opens what holds the closed descriptor fd (the lowest free one, fd itself):
 // the null device, or the root folder, to read; 1 when neither opens.
@@ -188,32 +193,28 @@ int hold_descriptor(int fd) {
     return held >= 0 ? 0 : 1;
 }
 
-int move_over(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()); }
+// Renames from to to, over an existing file or (replace false) never: then
+// -1 with errno EEXIST when to exists. Without a rename that never
+// replaces, the file is linked to its new name, then unlinked from the old.
+int move_file(const std::string& from, const std::string& to, bool replace) {
+    if (replace) return std::rename(from.c_str(), to.c_str());
+#if defined(__linux__)
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return -1;
+#elif defined(__APPLE__)
+    if (renamex_np(from.c_str(), to.c_str(), RENAME_EXCL) == 0) return 0;
+    if (errno != ENOTSUP) return -1;
+#endif
+    if (link(from.c_str(), to.c_str()) != 0) return -1;
+    unlink(from.c_str());
+    return 0;
+}
 
 #endif
 
-// Creates path, which must not exist, and makes it the pending file: -1
-// (errno EEXIST when anything of that name exists) on failure.
-int create_pending(const std::string& path) {
-    const auto native_path = native(path);
-    if (native_path.size() >= std::size(pending_temp)) {  // longer than any path the system takes
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    hold_signals(true);
-    const int fd = create_new(native_path);
-    const int error = errno;
-    if (fd >= 0) {
-        std::copy(native_path.c_str(), native_path.c_str() + native_path.size() + 1, pending_temp);
-        temp_pending = 1;
-    }
-    hold_signals(false);
-    errno = error;
-    return fd;
-}
-
-// Creates a file ".tavo-" and six letters or digits in folder, a name no other
-// run uses, and makes it the pending temporary file; -1 on failure.
+// Creates a file ".tavo-" and six letters or digits in folder, a name no
+// other run uses, readable by its owner alone, and makes it the pending
+// file; -1 on failure.
 int create_temp(const std::string& folder, std::string& temp_path) {
     static constexpr char LETTERS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     static std::uint64_t state = static_cast<std::uint64_t>(getpid()) << 32 ^
@@ -223,12 +224,54 @@ int create_temp(const std::string& folder, std::string& temp_path) {
         std::uint64_t bits = state >> 16;
         temp_path = folder + ".tavo-";
         for (int k = 0; k < 6; ++k, bits /= 62) temp_path += LETTERS[bits % 62];
-        const int fd = create_pending(temp_path);
+        const auto native_path = native(temp_path);
+        if (native_path.size() >= std::size(pending_temp)) break;  // longer than any path the system takes
+        hold_signals(true);
+        const int fd = create_new(native_path);
+        const int error = errno;
+        if (fd >= 0) {
+            std::copy(native_path.c_str(), native_path.c_str() + native_path.size() + 1, pending_temp);
+            temp_pending = 1;
+        }
+        hold_signals(false);
         if (fd >= 0) return fd;
-        if (errno != EEXIST) break;
+        if (error != EEXIST) break;
     }
     temp_path.clear();
     return -1;
+}
+
+// Ends the pending file: moved to *to (over what is there when replace), or
+// removed when to is nullptr or the move fails. A new file whose name is
+// taken stays pending, taken set, for another name.
+int end_pending(PendingFile& file, const std::string* to, bool replace, bool& taken) {
+    const auto temp = native(file.temp_path);
+    hold_signals(true);
+    const bool moved = to != nullptr && move_file(temp, native(*to), replace) == 0;
+    taken = !moved && to != nullptr && !replace && errno == EEXIST;
+    if (!moved && !taken) remove_file(temp.c_str());
+    if (!taken) temp_pending = 0;
+    hold_signals(false);
+    if (!taken) file.temp_path.clear();
+    if (moved) file.path = *to;
+    return moved ? 0 : 1;
+}
+
+// The made file as a stream; when that fails, the file is removed.
+std::FILE* stream_of_pending(int fd, PendingFile& file) {
+    std::FILE* stream = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    bool taken = false;
+    if (stream == nullptr && fd >= 0) {
+        close(fd);
+        end_pending(file, nullptr, false, taken);
+    }
+    return stream;
+}
+
+// The permissions the finished file keeps: those of the file it replaces, or
+// those of a new file in its folder.
+int give_permissions(int fd, const PendingFile& file) {
+    return file.replaces ? keep_permissions(fd, file.path) : give_new_file_permissions(fd, folder_of(file.temp_path));
 }
 
 }  // namespace
@@ -273,7 +316,14 @@ int prepare_process() {
     check_console_at_exit(closed(1));
     for (int fd = 0; fd <= 2; ++fd)
         if (closed(fd) && hold_descriptor(fd) != 0) return 1;
-    for (const int s : ENDING_SIGNALS) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    sigemptyset(&ending_signals);
+    for (const int s : ENDING_SIGNALS) sigaddset(&ending_signals, s);
+#ifdef SIGRTMIN
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) sigaddset(&ending_signals, s);
+#endif
+    for (int s = 1; s < NSIG; ++s) {
+        if (sigismember(&ending_signals, s) != 1) continue;
         struct sigaction action {};
         sigaction(s, nullptr, &action);
         if (action.sa_handler == SIG_IGN) continue;  // ignored as the caller wished (nohup, trap '')
@@ -316,45 +366,37 @@ std::FILE* open_regular_file(const std::string& path, std::uint64_t& size, FileI
     return file;
 }
 
-// The made file as a stream; when that fails, the file is removed.
-static std::FILE* stream_of_pending(int fd, Replacement& replacement) {
-    std::FILE* file = fdopen(fd, "wb");
-    if (file == nullptr) {
-        close(fd);
-        replace_file(nullptr, replacement, false, false);
-    }
-    return file;
-}
-
-std::FILE* create_replacement(const std::string& path, Replacement& replacement) {
-    replacement = {path, ""};
+std::FILE* create_replacement(const std::string& path, PendingFile& file) {
+    file = {path, "", true};
     const std::string folder = folder_of(path);
     if (path.size() == folder.size() || !fits_folder(folder, path.substr(folder.size()))) return nullptr;
     FileStatus about{};
     const bool exists = status_of(path, about) == 0;
-    const bool regular = exists && S_ISREG(about.st_mode);
-    if (exists && (regular ? !is_writable(path) : !is_link(about))) return nullptr;
-    const int fd = create_temp(folder, replacement.temp_path);
-    if (fd < 0) return nullptr;
-    if (regular) keep_owner_and_mode(fd, about);
-    return stream_of_pending(fd, replacement);
+    if (exists && (S_ISREG(about.st_mode) ? !is_writable(path) : !is_link(about))) return nullptr;
+    return stream_of_pending(create_temp(folder, file.temp_path), file);
 }
 
-int replace_file(std::FILE* file, Replacement& replacement, bool written, bool sync) {
-    if (file != nullptr) {
-        written = written && std::fflush(file) == 0 && (!sync || sync_file(fileno(file)) == 0);
-        written = std::fclose(file) == 0 && written;
+std::FILE* create_new_file(const std::string& folder, PendingFile& file) {
+    file = {};
+    return stream_of_pending(create_temp(folder, file.temp_path), file);
+}
+
+int finish_file(std::FILE* stream, PendingFile& file, bool written, bool sync) {
+    if (stream != nullptr) {
+        const int fd = fileno(stream);
+        written = written && std::fflush(stream) == 0 && give_permissions(fd, file) == 0 &&
+                  (!sync || sync_file(fd) == 0);
+        written = std::fclose(stream) == 0 && written;
     }
-    if (replacement.temp_path.empty()) return 1;
-    const auto temp = native(replacement.temp_path);
-    hold_signals(true);
-    const bool in_place = replacement.temp_path == replacement.path;  // a new file made where it stays
-    const bool moved = written && (in_place || move_over(temp, native(replacement.path)) == 0);
-    if (!moved) remove_file(temp.c_str());
-    temp_pending = 0;
-    hold_signals(false);
-    replacement.temp_path.clear();
-    return moved ? 0 : 1;
+    if (file.temp_path.empty()) return 1;
+    if (written && !file.replaces) return 0;  // it waits for its name
+    bool taken = false;
+    return end_pending(file, written ? &file.path : nullptr, true, taken);
+}
+
+int name_new_file(PendingFile& file, const std::string& path, bool& taken) {
+    taken = false;
+    return file.temp_path.empty() ? 1 : end_pending(file, &path, false, taken);
 }
 
 std::string folder_of(const std::string& path) { return path.substr(0, path.find_last_of(PATH_SEPARATORS) + 1); }
@@ -431,15 +473,6 @@ FileIdentity identity_of(const std::string& path) {
 }
 
 #endif
-
-std::FILE* create_new_file(const std::string& path, Replacement& replacement, bool& exists) {
-    replacement = {path, ""};
-    const int fd = create_pending(path);
-    exists = fd < 0 && errno == EEXIST;
-    if (fd < 0) return nullptr;  // nothing of ours to remove
-    replacement.temp_path = path;
-    return stream_of_pending(fd, replacement);
-}
 
 int make_folders(const std::string& path, bool& made) {
 #ifdef _WIN32

@@ -32,8 +32,9 @@ int run_with_utf8_arguments(int argc, wchar_t** argv, int (*program)(int, const 
 // on the root folder opened to read, which no write goes into. Has the
 // console checked as the run exits (check_console_at_exit), and the signals
 // that end a run (Ctrl-C and Ctrl-Break on Windows) remove an unfinished
-// replacement's temporary file first. Called once, at the start of a run;
-// 1 when a closed descriptor cannot be held: the run must end at once.
+// file's temporary file first. A file size limit makes a write fail (EFBIG)
+// instead of ending the run. Called once, at the start of a run; 1 when a
+// closed descriptor cannot be held: the run must end at once.
 int prepare_process();
 
 // What tells one file from another, whatever path reaches it: its device and
@@ -65,22 +66,38 @@ bool leads_to(const std::string& path, const FilePlace& place);
 // process holds for a moment is waited for, about a second at most.
 std::FILE* open_regular_file(const std::string& path, std::uint64_t& size, FileIdentity& identity);
 
-// A new file that replace_file puts in place of path: a temporary file
-// (".tavo-XXXXXX") made in path's folder. An existing path must be a writable
-// regular file, whose mode and owner the new file takes, or a link, which is
-// replaced, not followed. A missing path is not created until the rename,
-// but a path that could not be renamed to is refused at once: one without a
-// file name ("", "folder/") or with a name longer than its folder takes.
-struct Replacement {
-    std::string path;
-    std::string temp_path;  // empty once renamed or removed
+// A file being written: a temporary file (".tavo-XXXXXX", readable by its
+// owner alone) in the folder of its path, which takes its name only once it
+// is complete and closed. It either replaces the file at its path, keeping
+// that file's mode, owner, group, ACL and other extended attributes, or is a
+// new file, which takes a name nothing has yet and replaces nothing.
+struct PendingFile {
+    std::string path;       // the path replaced; for a new file, the name it took
+    std::string temp_path;  // empty once named or removed
+    bool replaces = false;  // false: a new file
 };
-std::FILE* create_replacement(const std::string& path, Replacement& replacement);  // nullptr on failure
 
-// Closes the new file (synced first if asked) and renames it over the path;
-// when written is false or a step fails, removes it and returns 1. The path
-// itself is never removed.
-int replace_file(std::FILE* file, Replacement& replacement, bool written, bool sync);
+// The replacement of path. An existing path must be a writable regular file
+// or a link, which is replaced, not followed. A missing path is not created
+// until the rename, but a path that could not be renamed to is refused at
+// once: one without a file name ("", "folder/") or with a name longer than
+// its folder takes. nullptr on failure.
+std::FILE* create_replacement(const std::string& path, PendingFile& file);
+
+// A new file in folder (a path ending in a separator, or "" for the current
+// one), named by name_new_file once finished; nullptr on failure.
+std::FILE* create_new_file(const std::string& folder, PendingFile& file);
+
+// Closes the file (synced first if asked) with the permissions it keeps; a
+// replacement is then renamed over its path, a new file waits for its name.
+// When written is false or a step fails, the file is removed and the result
+// is 1. The path itself is never removed.
+int finish_file(std::FILE* stream, PendingFile& file, bool written, bool sync);
+
+// Gives a finished new file the name path, never over anything of that name:
+// 1 with taken set when something has it (the file waits for another name),
+// 1 with the file removed when the name cannot be given.
+int name_new_file(PendingFile& file, const std::string& path, bool& taken);
 
 // The folder part of path, with its separator: "" for a name alone.
 std::string folder_of(const std::string& path);
@@ -100,13 +117,6 @@ int list_folder(std::vector<std::string>& names);
 
 // True when both paths name one existing file, however spelled (case, "./", links).
 bool same_file(const std::string& a, const std::string& b);
-
-// Creates path for writing only when nothing of that name exists (O_EXCL,
-// CREATE_NEW), so that no file is ever written over and two runs never share
-// one; replace_file then keeps it once complete or removes it, as do the
-// signals that end a run. nullptr on failure, with exists set when the name
-// was taken.
-std::FILE* create_new_file(const std::string& path, Replacement& replacement, bool& exists);
 
 // Makes the folder path and its missing parents; made tells whether any was
 // made. 1 unless path is a folder afterwards.
