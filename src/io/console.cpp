@@ -34,7 +34,7 @@ void write_out(const std::string& text) {
     WideCharToMultiByte(CP_ACP, 0, wide.data(), size, ansi.data(), static_cast<int>(ansi.size()), nullptr, nullptr);
     std::fwrite(ansi.data(), 1, ansi.size(), stdout);
 #else
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fwrite(text.data(), 1, text.size(), stdout);  // unbuffered: one write, however long
 #endif
     std::fflush(stdout);
 }
@@ -82,5 +82,6 @@ int fail(const char* format, ...) {
 void check_console_at_exit(bool closed) {
     static bool registered = false;
     console_closed = closed;
+    if (!closed) std::setvbuf(stdout, nullptr, _IONBF, 0);  // print keeps each line whole
     if (!closed && !registered) registered = std::atexit(end_unless_console_written) == 0;
 }

@@ -159,6 +159,9 @@ constexpr int ENDING_SIGNALS[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGPIPE,
 #ifdef SIGPWR
                                   SIGPWR,
 #endif
+#ifdef SIGSTKFLT
+                                  SIGSTKFLT,
+#endif
 };
 sigset_t ending_signals;  // ENDING_SIGNALS and the real-time signals, once the run is prepared
 sigset_t mask_before_hold;

@@ -64,7 +64,7 @@ template <typename Get>
 std::vector<char> read_sized(Get get) {
     for (;;) {  // again when it grew between the two calls
         const ssize_t size = get(nullptr, 0);
-        if (size <= 0) return {};
+        if (size <= 0) return {};  // errno tells a failure from nothing
         std::vector<char> value(static_cast<std::size_t>(size));
         const ssize_t got = get(value.data(), value.size());
         if (got >= 0) value.resize(static_cast<std::size_t>(got));
@@ -72,8 +72,12 @@ std::vector<char> read_sized(Get get) {
     }
 }
 
-std::vector<char> attribute_of(const std::string& path, const char* name) {
-    return read_sized([&](char* value, std::size_t size) { return lgetxattr(path.c_str(), name, value, size); });
+// The value of the attribute name of the file at path, which may be empty;
+// false when it cannot be read.
+bool attribute_of(const std::string& path, const char* name, std::vector<char>& value) {
+    errno = 0;
+    value = read_sized([&](char* bytes, std::size_t size) { return lgetxattr(path.c_str(), name, bytes, size); });
+    return !value.empty() || errno == 0;
 }
 
 // Gives fd the extended attributes of the file at path; false when its ACL
@@ -86,8 +90,9 @@ bool copy_attributes(const std::string& path, int fd) {
     for (std::size_t at = 0; at < names.size();) {
         const std::string name(names.data() + at);  // names end in a zero byte
         at += name.size() + 1;
-        const std::vector<char> value = attribute_of(path, name.c_str());
-        const bool copied = fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) == 0;
+        std::vector<char> value;
+        const bool copied = attribute_of(path, name.c_str(), value) &&
+                            fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) == 0;
         if (name == ACCESS_ACL) {
             had_acl = true;
             acl_kept = copied;
@@ -98,8 +103,9 @@ bool copy_attributes(const std::string& path, int fd) {
 }
 
 mode_t new_file_mode(const std::string& folder) {
+    std::vector<char> acl;
     mode_t mode = 0;
-    if (mode_of_acl(attribute_of(folder.empty() ? "." : folder, DEFAULT_ACL), mode)) return mode & 0666;
+    if (attribute_of(folder.empty() ? "." : folder, DEFAULT_ACL, acl) && mode_of_acl(acl, mode)) return mode & 0666;
     return mode_less_umask();
 }
 
@@ -127,13 +133,19 @@ int keep_permissions(int fd, const std::string& path) {
     if (lstat(path.c_str(), &old) != 0 || !S_ISREG(old.st_mode))
         return give_new_file_permissions(fd, path.substr(0, path.rfind('/') + 1));
     mode_t mode = old.st_mode & 07777;
+    const mode_t owner_could = mode >> 6 & 7, group_could = mode >> 3 & 7;
     // Only root gives a file away; the group is still kept when the user is
-    // in it, as cp -p does. A group that is another gets nothing.
-    if (fchown(fd, old.st_uid, old.st_gid) != 0 && fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0)
-        mode &= ~GROUP_BITS;
-    // The group bits of an ACL's file are its mask: without the ACL they
-    // would give the group what the ACL gave its named users.
-    if (!copy_attributes(path, fd)) mode &= ~GROUP_BITS;
+    // in it, as cp -p does. The old owner, and the old group's members where
+    // the group is another now, are others: they get no more than they
+    // could, and the other group nothing.
+    const bool owner_kept = fchown(fd, old.st_uid, old.st_gid) == 0;
+    const bool group_kept = owner_kept || fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0;
+    if (!owner_kept) mode &= ~(07 & ~owner_could);
+    if (!group_kept) mode &= ~(GROUP_BITS | (07 & ~group_could));
+    // Without its ACL, a file would give its group what the ACL's mask gave,
+    // and the users the ACL named what it gives others: only the owner keeps
+    // what they had.
+    if (!copy_attributes(path, fd)) mode &= ~mode_t{077};
     return fchmod(fd, mode) == 0 ? 0 : 1;
 }
 

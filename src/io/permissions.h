@@ -10,10 +10,11 @@ inline constexpr unsigned FILE_OWNER_ONLY = 0600;
 
 // Gives fd, which replaces the regular file at path, that file's owner and
 // group, its extended attributes (its ACL among them) and its mode bits,
-// never more than the old file gave: where its group or its ACL cannot be
-// kept, the group gets nothing or what the ACL gave it. A path that is no
-// regular file gives the permissions of a new file. 1 when the mode bits
-// cannot be set.
+// never more than the old file gave anyone: where its owner or group cannot
+// be kept, others get no more than the old owner or group could, and the
+// new group nothing; where its ACL cannot be kept, only the owner keeps
+// access. A path that is no regular file gives the permissions of a new
+// file. 1 when the mode bits cannot be set.
 int keep_permissions(int fd, const std::string& path);
 
 // Gives fd the mode bits a file made in folder (a path ending in a
