@@ -216,7 +216,7 @@ TEST_F(Gray, CommandLinesOfBothPrograms) {
     for (const auto& [tool, args, status, starts] : cases) {
         const ToolRun run = tavo(args, tool);
         EXPECT_EQ(run.status, status) << tool << " " << (args.empty() ? "" : args[0]);
-        EXPECT_TRUE(run.out.starts_with(starts)) << run.out;
+        EXPECT_TRUE(run.out.starts_with(starts)) << tool << " " << (args.empty() ? "" : args[0]) << ": " << run.out;
     }
     EXPECT_EQ(files().size(), 0u);
 }
