@@ -34,12 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     open_memory(in, {data, size});
     PdbDatabase database;
-    if (read_database(in, database) != 0) return 0;
+    if (read_pdb_header(in, database) != 0 || read_record_list(in, database) != 0) return 0;
     for (std::uint16_t index = 0; index < database.numRecords; ++index) {
         if (read_record(in, database, index, MAX_RECORD_SIZE, record) != 0) continue;
         if (record.size() > MAX_RECORD_SIZE) std::abort();
         if (unpack_image_record(record, index + 1u, image) != 0) continue;
-        if (output_file_name(image.name).find_first_of("/\\:") != std::string::npos) std::abort();
+        if (file_stem_of_record(image.name).find_first_of("/\\:") != std::string::npos) std::abort();
         export_bmp(image, out);
     }
     return 0;

@@ -1,22 +1,22 @@
-// The picture fuzz target: the input through the part of tavo-gray that
-// needs no decoding library, in memory: the format detection, the JPEG
-// orientation reader, the BMP decoder into the shrinker, then the shrinker
-// alone with sizes and grays taken from the input, and the dither. It aborts
-// when a property breaks. libFuzzer drives it (fuzz/run); the tests replay
-// fuzz/pictures/ and fuzz/crashers/gray/ through fuzz_gray_input.
+// The picture fuzz target: the input through the whole of tavo-gray's
+// picture path, in memory: the format detection, every decoder (the
+// libraries' among them) into the shrinker, the dither; then the shrinker
+// alone with sizes and grays taken from the input, and the EXIF reader on
+// the input as a TIFF block. It aborts when a property breaks. libFuzzer
+// drives it (fuzz/run); the tests replay fuzz/pictures/ and
+// fuzz/crashers/gray/ through fuzz_gray_input.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
 
-#include "formats/bmp4.h"
 #include "gray/decode.h"
 #include "gray/picture.h"
 
 namespace fuzz_gray {
 
-// Pictures past this many pixels are left out, so that each input takes
-// milliseconds; the reader's own limits are the tests' and the header's.
+// Pictures past this many pixels are refused, so that each input takes
+// milliseconds; the real limits are the tests' and the header's.
 constexpr std::uint64_t MAX_FUZZED_PIXELS = 1u << 16;
 constexpr std::uint32_t MADE_SIDE = 160;
 
@@ -36,32 +36,15 @@ void check_made(const std::vector<float>& grays, std::uint32_t width, std::uint3
     }
 }
 
-// The JPEG orientation reader says 1..8 whatever the bytes.
-void fuzz_orientation(std::span<const std::uint8_t> input) {
+// Whatever the bytes, a picture made is 1 to 160 pixels a side in 16 levels.
+void fuzz_picture(std::span<const std::uint8_t> input) {
     ByteStream stream;
     open_memory(stream, input);
-    const int orientation = read_jpeg_orientation(stream);
-    if (orientation < 1 || orientation > 8) std::abort();
-}
-
-// A BMP file the decoder takes makes a picture of the header's size, fitted.
-void fuzz_bmp(std::span<const std::uint8_t> input) {
-    ByteStream stream;
-    open_memory(stream, input);
-    BmpHeader header;
-    if (read_bmp_header(stream, header) != 0) return;
-    const auto rows = static_cast<std::uint64_t>(header.height < 0 ? -std::int64_t{header.height} : header.height);
-    if (header.width < 0 || static_cast<std::uint64_t>(header.width) * rows > MAX_FUZZED_PIXELS) return;
-    seek_to(stream, 0);
-    GraySink sink;
-    if (decode_bmp_picture(stream, sink) != 0) return;
-    const RowsPlan plan = plan_rows(static_cast<std::uint32_t>(header.width), static_cast<std::uint32_t>(rows),
-                                    header.height < 0 ? 1 : 4);
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    const std::vector<float> grays = finish_rows(sink, width, height);
-    if (width != plan.width || height != plan.height) std::abort();
-    check_made(grays, width, height);
+    GrayPicture picture;
+    if (make_picture(stream, false, picture, MAX_FUZZED_PIXELS) != 0) return;
+    if (picture.width == 0 || picture.height == 0 || picture.width > MADE_SIDE || picture.height > MADE_SIDE) std::abort();
+    if (picture.levels.size() != std::size_t{picture.width} * picture.height) std::abort();
+    if (std::any_of(picture.levels.begin(), picture.levels.end(), [](GrayLevel level) { return level > 15; })) std::abort();
 }
 
 // The shrinker on a picture of the input's sizes and orientation whose
@@ -74,11 +57,11 @@ void fuzz_shrinker(std::span<const std::uint8_t> input) {
     const int orientation = 1 + input[2] % 8;
     const std::span<const std::uint8_t> bytes = input.subspan(3);
     GraySink sink;
-    if (start_rows(sink, {width, height, width, height, orientation}) != 0) std::abort();
-    std::vector<float> row(width);
+    if (start_rows(sink, {width, height, width, height, orientation, RowFormat::GRAY}) != 0) std::abort();
+    std::vector<std::uint8_t> row(width);
     std::size_t at = 0;
     for (std::uint32_t y = 0; y < height; ++y) {
-        for (float& gray : row) gray = bytes[at++ % bytes.size()];
+        for (std::uint8_t& gray : row) gray = bytes[at++ % bytes.size()];
         add_row(sink, row);
     }
     const auto [least, greatest] = std::minmax_element(bytes.begin(), bytes.end());
@@ -98,8 +81,9 @@ int fuzz_gray_input(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> input(data, size);
     const PictureFormat format = detect_format(input.first(std::min<std::size_t>(size, 12)));
     if ((format == PictureFormat::BMP) != (size >= 2 && data[0] == 'B' && data[1] == 'M')) std::abort();
-    fuzz_gray::fuzz_orientation(input);
-    if (format == PictureFormat::BMP) fuzz_gray::fuzz_bmp(input);
+    const int orientation = orientation_in_tiff(input);
+    if (orientation < 1 || orientation > 8) std::abort();
+    fuzz_gray::fuzz_picture(input);
     fuzz_gray::fuzz_shrinker(input);
     return 0;
 }

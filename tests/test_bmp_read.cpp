@@ -194,9 +194,9 @@ TEST_F(BmpRead, CutShortIsMadeAsFarAsItGoes) {
     top_down.height = -4;
     const RawBmp rle = {.width = 2, .height = 3, .bits = 8, .compression = 1, .palette = palette, .pixels = {2, 1, 0, 0, 2, 0, 0, 0, 2}};
     const std::vector<Case> cases = {
-        {"bottom-up.bmp", cut(raw_bmp(bottom_up), 11), "2 of its 4", {0, 0, 0, 0, 15, 15, 15, 15}},
-        {"top-down.bmp", cut(raw_bmp(top_down), 11), "2 of its 4", {15, 15, 15, 15, 0, 0, 0, 0}},
-        {"rle.bmp", raw_bmp(rle), "2 of its 3", {0, 0, 15, 15, 0, 0}},
+        {"bottom-up.bmp", cut(raw_bmp(bottom_up), 11), "2 of 4", {0, 0, 0, 0, 15, 15, 15, 15}},
+        {"top-down.bmp", cut(raw_bmp(top_down), 11), "2 of 4", {15, 15, 15, 15, 0, 0, 0, 0}},
+        {"rle.bmp", raw_bmp(rle), "2 of 3", {0, 0, 15, 15, 0, 0}},
         {"unpadded-last-row.bmp", cut(raw_bmp(bottom_up), 2), "", {15, 15, 15, 15, 15, 15, 15, 15}},
     };
     std::vector<std::string> names;

@@ -65,11 +65,16 @@ struct ReadResult {
     Bmp4Image image;
 };
 
+// The picture as the reader takes it, and what import says of the file.
 ReadResult read(const Bytes& file) {
     ReadResult r;
     ByteStream stream;
     open_memory(stream, file);
-    r.console = console_of([&] { r.status = read_bmp(stream, BmpLimits{160, 160}, r.image); });
+    BmpHeader header;
+    r.status = read_bmp_header(stream, header) != 0 || read_bmp_pixels(stream, header, {160, 160}, r.image) != BmpError::NONE;
+    open_memory(stream, file);
+    std::vector<std::uint8_t> record;
+    r.console = console_of([&] { convert_bmp(stream, "x", record); });
     return r;
 }
 
@@ -173,9 +178,9 @@ TEST(ImageRecord, PackRefusesPicturesTheLayoutCannotHold) {
 TEST(Pdb, WritesTheLayout) {
     const std::vector<Bytes> records = {Bytes(100, 1), {}, Bytes(50, 2)};
     PdbDatabase database = new_database();
-    EXPECT_EQ(written_by([&](ByteStream& s) { EXPECT_EQ(write_database(s, database), 0); }), database_of({}));
+    EXPECT_EQ(written_by([&](ByteStream& s) { write_database(s, database); }), database_of({}));
     for (const Bytes& r : records) ASSERT_EQ(add_record(database, r), 0);
-    EXPECT_EQ(written_by([&](ByteStream& s) { EXPECT_EQ(write_database(s, database), 0); }), database_of(records));
+    EXPECT_EQ(written_by([&](ByteStream& s) { write_database(s, database); }), database_of(records));
 }
 
 // A database with the given record offsets, filled with counting bytes up to length.
@@ -200,7 +205,7 @@ TEST(Pdb, RecordsAreReadWithinTheirBoundsOrRefusedByNumber) {
         ByteStream in;
         open_memory(in, raw_database(c.offsets, 140));
         PdbDatabase database;
-        ASSERT_EQ(read_database(in, database), 0);
+        ASSERT_EQ(read_pdb_header(in, database) | read_record_list(in, database), 0);
         for (std::uint16_t i = 0; i < c.offsets.size(); ++i) {
             std::vector<std::uint8_t> data{1};
             int status = -1;
@@ -220,7 +225,6 @@ TEST(RankPalette, BrightestIsWhiteDarkestBlackAndBlueDarkerThanRedDarkerThanGree
         for (unsigned c = 0; c < 3; ++c) p[static_cast<std::size_t>(4 * entry) + c] = static_cast<std::uint8_t>(bgr >> (16 - 8 * c));
     p[7] = 0xFF;  // a reserved byte takes no part
     EXPECT_EQ(brightness(std::span(p).first<4>()), 255u);
-    EXPECT_EQ(compare_brightness(0x0F000002, 0x01000001), 1);  // tags take no part
     const auto levels = rank_palette(p);
     EXPECT_EQ(std::vector<GrayLevel>(levels.begin(), levels.begin() + 5), (std::vector<GrayLevel>{3, 2, 1, levels[3], 0}));
     EXPECT_GE(levels[3], 4);  // black, like the 11 entries after white

@@ -299,11 +299,11 @@ TEST_F(Libraries, HostileFilesAreRefusedWithOneLine) {
     const std::string gif_refused = "Error - GIF: Windows could not decode it (0x80004005)\n";
     const std::string no_webp = "Error - WebP: Windows has no decoder for it installed\n";
     const std::vector<Hostile> cases = {
-        {"bad_crc.png", bad_crc, "Error - PNG: bad CRC in its header\n", png_refused},
+        {"bad_crc.png", bad_crc, "Error - PNG: the file is damaged (IHDR: CRC error)\n", png_refused},
         {"header_only.png", png_header(4, 4, 8, 0), cut_short, png_refused},
         {"wide.png", png_header(70000, 1, 8, 0), "Error - the picture is 70000x1 pixels, more than tavo-gray takes (65535 a side, 268 million in all)\n",
          png_refused},
-        {"interlaced_huge.png", interlaced_huge, "Error - PNG: the picture is interlaced and too large to decode at once (more than 512 MiB)\n",
+        {"interlaced_huge.png", interlaced_huge, "Error - PNG: the picture is interlaced and needs more than 512 MiB to decode at once\n",
          png_refused},
         {"huge.gif", huge_gif, too_large, gif_refused},
         {"header_cut.gif", Bytes(huge_gif.begin(), huge_gif.begin() + 10), "Error - GIF: the file is cut short before its first row\n", gif_refused},
@@ -344,7 +344,7 @@ TEST_F(Libraries, APngCutShortIsMadeAsFarAsItGoes) {
         return;
     }
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "whole.png .. whole.bmp\ncut.png .. Warning - PNG: the file is cut short after 12 of 30 rows\ncut.bmp\n");
+    EXPECT_EQ(run.out, "whole.png .. whole.bmp\ncut.png .. Warning - PNG: the file is cut short after 12 of 30 rows; the rest is white\ncut.bmp\n");
     Bytes top = levels;
     std::fill(top.begin() + 12 * 40, top.end(), 0);
     EXPECT_EQ(file("cut.bmp"), bmp_of(40, 30, top));
@@ -383,7 +383,7 @@ TEST_F(Libraries, AGifOrWebpCutShortIsMadeAsFarAsItGoes) {
         const int rows = std::atoi(run.out.c_str() + at + start.size());
         EXPECT_TRUE(rows > 0 && rows < 100) << c.name << " " << rows;
         const std::string bmp = fs::path(c.name).replace_extension(".bmp").string();
-        const std::string lines = start + std::to_string(rows) + " of 100 rows\n" + bmp + "\n";
+        const std::string lines = start + std::to_string(rows) + " of 100 rows; the rest is white\n" + bmp + "\n";
         ASSERT_EQ(run.out.substr(at, lines.size()), lines);
         at += lines.size();
         const Bytes expected = levels_of(look, 150, 100);
@@ -408,7 +408,8 @@ constexpr bool UNDER_ADDRESS_SANITIZER = false;
 #endif
 
 // A 16384 x 16383 16-bit PNG of zeros, half a gigabyte of samples in half a
-// megabyte of file, is made black in a memory that follows the picture made.
+// megabyte of file, is made black in a memory that follows the picture made;
+// Windows, which would decode it whole, refuses it from its header.
 TEST_F(Libraries, AHugePngIsReadRowByRow) {
     if (UNDER_ADDRESS_SANITIZER) GTEST_SKIP() << "under AddressSanitizer memory is its shadow's and a quarter of a billion pixels take minutes";
     Bytes huge = png_header(16384, 16383, 16, 0);
@@ -434,6 +435,10 @@ TEST_F(Libraries, AHugePngIsReadRowByRow) {
     const bool measured = !under_wine && fs::exists(time);
     const ToolRun run = measured ? sh(time + " -v -o time.txt '" + env_or("TAVO_GRAY_BINARY", TAVO_GRAY_DEFAULT_BINARY) + "' huge.png")
                                  : tavo_gray({"huge.png"});
+    if (under_wine) {  // Windows decodes the whole picture, 2 GiB of it
+        EXPECT_EQ(run.out, "huge.png .. Error - PNG: the picture is decoded whole by Windows and needs more than 512 MiB to decode at once\n");
+        return;
+    }
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "huge.png .. huge.bmp\n");
     EXPECT_EQ(file("huge.bmp"), bmp_of(160, 160, Bytes(160 * 160, 15)));

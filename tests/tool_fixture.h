@@ -121,7 +121,9 @@ inline Bmp4Image read_back(const Bytes& file) {
     ByteStream stream;
     open_memory(stream, file);
     Bmp4Image image;
-    EXPECT_EQ(read_bmp(stream, BmpLimits{160, 160}, image), 0);
+    BmpHeader header;
+    EXPECT_EQ(read_bmp_header(stream, header), 0);
+    EXPECT_EQ(read_bmp_pixels(stream, header, {160, 160}, image), BmpError::NONE);
     return image;
 }
 

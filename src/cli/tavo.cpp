@@ -96,13 +96,11 @@ static int check_replaceable(const std::string& target, const std::string& path,
     ByteStream stream;
     if (open_read(stream, target) != 0) return 1;  // a folder, a device: as a path that cannot be created
     std::vector<std::uint8_t> first(PDB_HEADER_SIZE);
-    std::size_t got = 0;
-    while (got < first.size() && get_byte(stream, first[got]) == 0) ++got;
+    first.resize(read_up_to(stream, first.data(), first.size()));
     if (close_stream(stream) != 0) return fail("Error while reading %s\n", path.c_str());
-    first.resize(got);
     open_memory(stream, first);
     if (read_bmp_signature(stream) == 0) return refuse_bmp(path);
-    if (got > 0 && !is_own_database(first, records))
+    if (!first.empty() && !is_own_database(first, records))
         return fail("Error - %s is not an Umbralith database\n", path.c_str());
     return 0;
 }
@@ -190,7 +188,8 @@ int import_images(const std::string& database_path) {
     }
     if (records.empty()) say_none_imported(entries);
     print("Writing database file %s\n", path.c_str());
-    const int unwritten = write_database(stream, database) | close_stream(stream);
+    write_database(stream, database);
+    const int unwritten = close_stream(stream);
     free_database(database);
     return unwritten != 0 ? fail("Error while writing %s\n", path.c_str()) : unread;
 }

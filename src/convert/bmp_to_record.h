@@ -12,14 +12,8 @@
 #include "formats/bmp4.h"
 #include "formats/image_record.h"
 
-inline constexpr std::int32_t MAX_IMAGE_WIDTH = 160;
-inline constexpr std::int32_t MAX_IMAGE_HEIGHT = 160;
-
 // 2 * red + 4 * green + blue of one palette entry (blue, green, red, reserved).
 std::uint32_t brightness(std::span<const std::uint8_t, 4> entry);
-
-// Compares the low 24 bits (the brightness) of two tagged words: -1, 0 or 1.
-int compare_brightness(std::uint32_t a, std::uint32_t b);
 
 // Maps palette indices to gray levels by brightness: of the first `entries`
 // entries the brightest becomes 0 and the darkest 15, rank r (0 = brightest)

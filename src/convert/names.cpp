@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "formats/pdb.h"
+#include "io/console.h"
 #include "io/file_system.h"
 
 namespace {
@@ -158,10 +158,6 @@ std::string numbered_file_name(std::string_view stem, unsigned copy) {
     std::size_t keep = std::min(stem.size(), MAX_FILE_NAME_BYTES - ending.size());
     while (keep > 0 && keep < stem.size() && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80) --keep;  // whole characters
     return std::string(stem.substr(0, keep)) + ending;
-}
-
-std::string output_file_name(std::string_view record_name, unsigned copy) {
-    return numbered_file_name(file_stem_of_record(record_name), copy);
 }
 
 std::string_view stem_of(std::string_view path) {

@@ -32,9 +32,6 @@ inline constexpr std::size_t MAX_FILE_NAME_BYTES = 255;
 // UTF-8 character.
 std::string numbered_file_name(std::string_view stem, unsigned copy);
 
-// The file a record is written to: numbered_file_name of its stem.
-std::string output_file_name(std::string_view record_name, unsigned copy = 1);
-
 // A file name without its folder and its extension, if any.
 std::string_view stem_of(std::string_view path);
 

@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cinttypes>
-
-#include "io/console.h"
 
 namespace {
 
@@ -23,23 +20,8 @@ constexpr std::uint32_t MASKS_IN_HEADER = 54;  // the file offset of the masks a
 constexpr std::size_t KEPT_HEADER_BYTES = 96;  // by file offset: every place masks can be
 
 // Little-endian fields of the header bytes, addressed by file offset.
-std::uint32_t u16_at(std::span<const std::uint8_t> b, std::size_t at) {
-    return static_cast<std::uint32_t>(b[at] | b[at + 1] << 8);
-}
-
-std::uint32_t u32_at(std::span<const std::uint8_t> b, std::size_t at) {
-    return u16_at(b, at) | u16_at(b, at + 2) << 16;
-}
-
-void write_u16_le(ByteStream& stream, std::uint32_t value) {
-    put_byte(stream, static_cast<std::uint8_t>(value));
-    put_byte(stream, static_cast<std::uint8_t>(value >> 8));
-}
-
-void write_u32_le(ByteStream& stream, std::uint32_t value) {
-    write_u16_le(stream, value & 0xFFFF);
-    write_u16_le(stream, value >> 16);
-}
+std::uint32_t u16_at(std::span<const std::uint8_t> b, std::size_t at) { return number_in(b.subspan(at, 2), false); }
+std::uint32_t u32_at(std::span<const std::uint8_t> b, std::size_t at) { return number_in(b.subspan(at, 4), false); }
 
 bool known_bit_count(unsigned bits) {
     return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
@@ -242,23 +224,6 @@ BmpError read_rle_row(ByteStream& stream, BmpRows& rows) {
     }
 }
 
-// tavo's words for a reader's fault.
-int bmp4_failure(BmpError error, const BmpHeader& h, const BmpLayout& layout, const BmpLimits& limits) {
-    switch (error) {
-        case BmpError::INFO_SIZE:
-            return fail("Error - BMP info header of %" PRIu32 " bytes is not supported\n", h.info_size);
-        case BmpError::NO_PIXELS:
-            return fail("Error - bitmap size %" PRId64 "x%" PRId64 " has no pixels\n", layout.width, layout.rows);
-        case BmpError::TOO_LARGE:
-            return fail("Error - maximum bitmap size is %" PRId32 "x%" PRId32 ".\n", limits.max_width,
-                        limits.max_height);
-        case BmpError::INFO_CUT:
-            return fail("Error - BMP info header of %" PRIu32 " bytes runs past the end of the file\n", h.info_size);
-        case BmpError::PALETTE_CUT: return fail("Error - BMP file ends before its palette\n");
-        default: return fail("Error - BMP file ends before its last pixel row\n");
-    }
-}
-
 }  // namespace
 
 int read_bmp_signature(ByteStream& stream) {
@@ -338,15 +303,12 @@ BmpError read_bmp_row(ByteStream& stream, BmpRows& rows) {
     return error;
 }
 
-int read_bmp(ByteStream& stream, const BmpLimits& limits, Bmp4Image& image) {
+BmpError read_bmp_pixels(ByteStream& stream, const BmpHeader& header, const BmpLimits& limits, Bmp4Image& image) {
     image = Bmp4Image{};
-    BmpHeader header;
-    if (read_bmp_header(stream, header) != 0) return fail("Error while reading BMP header\n");
-    if (header.bit_count != 4) return fail("Error - only 16 color bitmaps can be imported !\n");
-    if (header.compression != BMP_RGB) return fail("Error - compressed bitmaps not supported\n");
     BmpRows rows;
     BmpError error = check_bmp_layout(header, limits, rows.layout);
     if (error == BmpError::NONE) error = open_bmp_rows(stream, rows);
+    if (error == BmpError::NONE && rows.layout.bits != 4) error = BmpError::BIT_COUNT;
     const auto w = static_cast<std::size_t>(rows.layout.width);
     const auto h = static_cast<std::size_t>(rows.layout.rows);
     if (error == BmpError::NONE) image.pixels.resize(w * h);
@@ -356,31 +318,34 @@ int read_bmp(ByteStream& stream, const BmpLimits& limits, Bmp4Image& image) {
     }
     if (error != BmpError::NONE) {
         image = Bmp4Image{};
-        return bmp4_failure(error, header, rows.layout, limits);
+        return error;
     }
     std::copy_n(rows.palette.begin(), BMP_PALETTE_SIZE, image.palette.begin());
     image.palette_entries = rows.palette_entries;
     image.width = static_cast<std::int32_t>(w);
     image.height = static_cast<std::int32_t>(h);
-    return 0;
+    return BmpError::NONE;
 }
 
-int write_bmp(ByteStream& stream, std::int32_t width, std::int32_t height,
-              std::span<const std::uint8_t, BMP_PALETTE_SIZE> palette, std::span<const std::uint8_t> pixels) {
+void write_bmp(ByteStream& stream, std::int32_t width, std::int32_t height,
+               std::span<const std::uint8_t, BMP_PALETTE_SIZE> palette, std::span<const std::uint8_t> pixels) {
     const std::size_t w = width > 0 ? static_cast<std::size_t>(width) : 0;
     const std::size_t h = height > 0 ? static_cast<std::size_t>(height) : 0;
-    if (pixels.size() < w * h) return 1;
+    if (pixels.size() < w * h) {
+        stream.failed = true;  // nothing written is kept
+        return;
+    }
     put_byte(stream, 'B');
     put_byte(stream, 'M');
     const auto file_size = static_cast<std::uint32_t>(WRITTEN_PIXEL_OFFSET + padded_row_bytes(w) * h);
     // bfSize, bfReserved1 and 2, bfOffBits, biSize, biWidth, biHeight
     for (const std::uint32_t field : {file_size, 0u, WRITTEN_PIXEL_OFFSET, INFO_HEADER_SIZE,
                                       static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)})
-        write_u32_le(stream, field);
-    write_u16_le(stream, 1);  // planes
-    write_u16_le(stream, 4);  // bits per pixel
+        put_number(stream, field, 4, false);
+    put_number(stream, 1, 2, false);  // planes
+    put_number(stream, 4, 2, false);  // bits per pixel
     // biCompression (none), biSizeImage, biX/YPelsPerMeter, biClrUsed, biClrImportant
-    for (const std::uint32_t field : {0u, 0u, PIXELS_PER_METRE, PIXELS_PER_METRE, 0u, 0u}) write_u32_le(stream, field);
+    for (const std::uint32_t field : {0u, 0u, PIXELS_PER_METRE, PIXELS_PER_METRE, 0u, 0u}) put_number(stream, field, 4, false);
     for (const std::uint8_t b : palette) put_byte(stream, b);
     for (std::size_t i = h; i-- > 0;) {  // bottom row first
         const std::uint8_t* row = pixels.data() + i * w;
@@ -389,5 +354,4 @@ int write_bmp(ByteStream& stream, std::int32_t width, std::int32_t height,
         if (w % 2 != 0) put_byte(stream, static_cast<std::uint8_t>(row[w - 1] << 4));  // a last pixel on its own
         for (std::size_t k = row_bytes(w); k < padded_row_bytes(w); ++k) put_byte(stream, 0);
     }
-    return 0;
 }

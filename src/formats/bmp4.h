@@ -165,10 +165,11 @@ BmpError open_bmp_rows(ByteStream& stream, BmpRows& rows);
 // NONE, or PIXELS_CUT when the file ends first (rows_read rows were whole).
 BmpError read_bmp_row(ByteStream& stream, BmpRows& rows);
 
-// Reads a whole 4-bit uncompressed file into image, which the caller owns.
-// On failure it prints one "Error ..." line and returns 1.
-int read_bmp(ByteStream& stream, const BmpLimits& limits, Bmp4Image& image);
+// From just after read_bmp_header of a 4-bit file: its palette and pixels
+// into image, which the caller owns; why not, when they cannot be read.
+BmpError read_bmp_pixels(ByteStream& stream, const BmpHeader& header, const BmpLimits& limits, Bmp4Image& image);
 
-// Writes the layout above; pixels holds width * height indices, row 0 on top.
-int write_bmp(ByteStream& stream, std::int32_t width, std::int32_t height,
-              std::span<const std::uint8_t, BMP_PALETTE_SIZE> palette, std::span<const std::uint8_t> pixels);
+// Writes the layout above; pixels holds width * height indices, row 0 on
+// top (fewer fail the stream).
+void write_bmp(ByteStream& stream, std::int32_t width, std::int32_t height,
+               std::span<const std::uint8_t, BMP_PALETTE_SIZE> palette, std::span<const std::uint8_t> pixels);

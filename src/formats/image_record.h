@@ -28,6 +28,10 @@ inline constexpr std::size_t RECORD_NAME_SIZE = 30;
 inline constexpr std::size_t RECORD_NAME_MAX = RECORD_NAME_SIZE - 1;  // characters kept
 inline constexpr std::size_t MAX_RECORD_SIZE = RECORD_HEADER_SIZE + 255 * 255;
 
+// The largest picture the handheld application shows.
+inline constexpr std::int32_t MAX_IMAGE_WIDTH = 160;
+inline constexpr std::int32_t MAX_IMAGE_HEIGHT = 160;
+
 // The bytes that hold a row of width pixels, two to a byte (BMP files too).
 constexpr std::size_t row_bytes(std::size_t width) { return (width + 1) / 2; }
 

@@ -6,40 +6,21 @@
 #include "io/console.h"
 
 int read_bytes(ByteStream& stream, std::size_t count, std::uint8_t* buffer) {
-    for (std::size_t i = 0; i < count; ++i)
-        if (get_byte(stream, buffer[i]) != 0) return 1;
-    return 0;
-}
-
-int write_bytes(ByteStream& stream, std::size_t count, const std::uint8_t* buffer) {
-    for (std::size_t i = 0; i < count; ++i) put_byte(stream, buffer[i]);
-    return 0;
+    return read_up_to(stream, buffer, count) == count ? 0 : 1;
 }
 
 int read_u16_be(ByteStream& stream, std::uint16_t& value) {
     std::array<std::uint8_t, 2> b{};
     if (read_bytes(stream, b.size(), b.data()) != 0) return 1;
-    value = static_cast<std::uint16_t>(b[0] << 8 | b[1]);
-    return 0;
-}
-
-int write_u16_be(ByteStream& stream, std::uint16_t value) {
-    put_byte(stream, static_cast<std::uint8_t>(value >> 8));
-    put_byte(stream, static_cast<std::uint8_t>(value));
+    value = static_cast<std::uint16_t>(number_in(b, true));
     return 0;
 }
 
 int read_u32_be(ByteStream& stream, std::uint32_t& value) {
-    std::uint16_t high = 0;
-    std::uint16_t low = 0;
-    if (read_u16_be(stream, high) != 0 || read_u16_be(stream, low) != 0) return 1;
-    value = static_cast<std::uint32_t>(high) << 16 | low;
+    std::array<std::uint8_t, 4> b{};
+    if (read_bytes(stream, b.size(), b.data()) != 0) return 1;
+    value = number_in(b, true);
     return 0;
-}
-
-int write_u32_be(ByteStream& stream, std::uint32_t value) {
-    write_u16_be(stream, static_cast<std::uint16_t>(value >> 16));
-    return write_u16_be(stream, static_cast<std::uint16_t>(value));
 }
 
 namespace {
@@ -74,25 +55,25 @@ int add_record(PdbDatabase& database, std::span<const std::uint8_t> data) {
     return 0;
 }
 
-int write_database(ByteStream& stream, PdbDatabase& database) {
-    write_bytes(stream, database.name.size(), database.name.data());
-    write_u16_be(stream, database.attributes);
-    write_u16_be(stream, database.version);
-    for (const std::uint32_t* word : header_words(database)) write_u32_be(stream, *word);
-    write_u16_be(stream, database.numRecords);
-    if (database.records.empty()) return 0;
+void write_database(ByteStream& stream, PdbDatabase& database) {
+    for (const std::uint8_t byte : database.name) put_byte(stream, byte);
+    put_number(stream, database.attributes, 2, true);
+    put_number(stream, database.version, 2, true);
+    for (const std::uint32_t* word : header_words(database)) put_number(stream, *word, 4, true);
+    put_number(stream, database.numRecords, 2, true);
+    if (database.records.empty()) return;
 
     auto offset = static_cast<std::uint32_t>(PDB_HEADER_SIZE + 2 + PDB_ENTRY_SIZE * database.records.size());
     for (PdbRecordEntry& entry : database.records) {
         entry.localChunkID = offset;
         offset += static_cast<std::uint32_t>(entry.data.size());
-        write_u32_be(stream, entry.localChunkID);
+        put_number(stream, entry.localChunkID, 4, true);
         put_byte(stream, entry.attributes);
-        write_bytes(stream, entry.uniqueID.size(), entry.uniqueID.data());
+        for (const std::uint8_t byte : entry.uniqueID) put_byte(stream, byte);
     }
-    write_u16_be(stream, 0);
-    for (const PdbRecordEntry& entry : database.records) write_bytes(stream, entry.data.size(), entry.data.data());
-    return 0;
+    put_number(stream, 0, 2, true);
+    for (const PdbRecordEntry& entry : database.records)
+        for (const std::uint8_t byte : entry.data) put_byte(stream, byte);
 }
 
 int read_pdb_header(ByteStream& stream, PdbDatabase& database) {
@@ -120,10 +101,6 @@ int read_record_list(ByteStream& stream, PdbDatabase& database) {
         database.records.push_back(entry);
     }
     return 0;
-}
-
-int read_database(ByteStream& stream, PdbDatabase& database) {
-    return read_pdb_header(stream, database) != 0 || read_record_list(stream, database) != 0 ? 1 : 0;
 }
 
 bool has_palm_name(const PdbDatabase& database) {
@@ -172,8 +149,7 @@ int read_record(ByteStream& stream, const PdbDatabase& database, std::uint16_t i
     if (end < start) return fail("Error - record %u starts after the record that follows it\n", number);
     data.resize(static_cast<std::size_t>(std::min<std::uint64_t>(end - start, max_size)));
     seek_to(stream, start);  // a failed seek shows as a failed read
-    std::size_t got = 0;
-    while (got < data.size() && get_byte(stream, data[got]) == 0) ++got;
+    const std::size_t got = read_up_to(stream, data.data(), data.size());
     const bool cut = got < data.size();
     data.resize(got);
     // The last record runs to the end of the file, whatever it holds.

@@ -31,9 +31,6 @@ inline constexpr std::size_t PDB_ENTRY_SIZE = 8;
 inline constexpr std::uint32_t TYPE_DATA = 0x44415441;    // "DATA"
 inline constexpr std::uint32_t CREATOR_UMB = 0x556D623F;  // "Umb?": this application's
 
-// Palm names are Windows-1252 text, whose control characters are C0 and DEL.
-constexpr bool is_control_character(unsigned char c) { return c < 0x20 || c == 0x7F; }
-
 struct PdbRecordEntry {
     std::uint32_t localChunkID = 0;
     std::uint8_t attributes = 0;
@@ -61,11 +58,8 @@ struct PdbDatabase {
 
 // Field primitives; the readers return 1 when the input ends first.
 int read_bytes(ByteStream& stream, std::size_t count, std::uint8_t* buffer);
-int write_bytes(ByteStream& stream, std::size_t count, const std::uint8_t* buffer);
 int read_u16_be(ByteStream& stream, std::uint16_t& value);
-int write_u16_be(ByteStream& stream, std::uint16_t value);
 int read_u32_be(ByteStream& stream, std::uint32_t& value);
-int write_u32_be(ByteStream& stream, std::uint32_t value);
 
 // A new database named "Umbralith?DB", type "DATA", creator "Umb?", no records.
 PdbDatabase new_database();
@@ -74,14 +68,14 @@ PdbDatabase new_database();
 // database, its size taken modulo 65536; a full table refuses it (message, 1).
 int add_record(PdbDatabase& database, std::span<const std::uint8_t> data);
 
-// Writes the whole file, assigning every record's localChunkID.
-int write_database(ByteStream& stream, PdbDatabase& database);
+// Writes the whole file, assigning every record's localChunkID; a write
+// that fails shows in the stream.
+void write_database(ByteStream& stream, PdbDatabase& database);
 
-// Read the header, the record list after it, or both; each refuses a file
-// that ends inside what it reads.
+// Read the header, and the record list after it; each refuses a file that
+// ends inside what it reads.
 int read_pdb_header(ByteStream& stream, PdbDatabase& database);
 int read_record_list(ByteStream& stream, PdbDatabase& database);
-int read_database(ByteStream& stream, PdbDatabase& database);
 
 // What a Palm database holds and other files seldom do: a name of text ended
 // by a zero within its 32 bytes, a type and a creator of four printable

@@ -1,7 +1,10 @@
 #include "gray/decode.h"
 
 #include <algorithm>
-#include <string_view>
+#include <cinttypes>
+#include <string>
+
+#include "io/console.h"
 
 namespace {
 
@@ -31,4 +34,35 @@ const char* format_name(PictureFormat format) {
         case PictureFormat::WEBP: return "WebP";
         default: return "unknown";
     }
+}
+
+int picture_error(const Decoding& d, std::string_view words) {
+    return fail("Error - %s: %.*s\n", format_name(d.format), static_cast<int>(words.size()), words.data());
+}
+
+int check_memory(const Decoding& d, std::uint64_t bytes, std::string_view why) {
+    if (bytes <= MAX_MEMORY - MEMORY_ROOM) return 0;
+    return picture_error(d, "the picture is " + std::string(why) + " and needs more than " +
+                                std::to_string(MAX_MEMORY >> 20) + " MiB to decode at once");
+}
+
+int stop_early(Decoding& d, Stop stop, std::string_view detail) {
+    if (d.in->failed) return 1;
+    if (d.in->out_of_time)
+        return picture_error(d, "the picture takes more than " + std::to_string(MAX_DECODING_TIME.count()) + " s to decode");
+    if (d.in->ended) stop = Stop::CUT_SHORT;  // whatever the decoder made of the end it met
+    const std::string why = detail.empty() || stop == Stop::CUT_SHORT ? "" : " (" + std::string(detail) + ")";
+    const GraySink& sink = d.sink;
+    if (sink.rows_in == 0)
+        return picture_error(d, stop == Stop::CUT_SHORT ? "the file is cut short before its first row" : "the file is damaged" + why);
+    const char* how = stop == Stop::CUT_SHORT ? "cut short" : "damaged";
+    const char* name = format_name(d.format);
+    if (d.held_whole) {
+        print("Warning - %s: the file is %s%s; the picture is made as far as it goes\n", name, how, why.c_str());
+        return 0;
+    }
+    const std::uint64_t rows = std::uint64_t{sink.rows_in} * sink.info.height / sink.info.row_count;  // as stored
+    print("Warning - %s: the file is %s after %" PRIu64 " of %" PRIu32 " rows%s; the rest is white\n", name, how, rows,
+          sink.info.height, why.c_str());
+    return 0;
 }

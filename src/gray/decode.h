@@ -1,17 +1,21 @@
 // The picture decoders, behind one narrow interface: each reads its format
-// from an open stream, from the start, and hands the picture's rows to a
-// GraySink (rows.h), top to bottom. The format is told by the file's
-// content, never its name. On Linux and macOS the system's libraries decode
-// (libjpeg-turbo, libpng, giflib, libwebp), on Windows the Windows Imaging
-// Component; BMP files are read by tavo's own reader everywhere.
+// from the start of d.in and hands the picture's rows to d.sink (rows.h),
+// top to bottom. The format is told by the file's content, never its name.
+// On Linux and macOS the system's libraries decode (libjpeg-turbo, libpng,
+// giflib, libwebp), on Windows the Windows Imaging Component; BMP files are
+// read by tavo's own reader everywhere.
 //
-// A decoder prints one "Error - ..." line naming the format and the problem
-// and returns 1 when it cannot make the picture. A picture cut short is made
-// as far as it goes, with a "Warning - ..." line first, and returns 0.
+// What every decoder needs lives here, once: the input, read within a time
+// budget (the stream's deadline); the memory a decoder may hold for a whole
+// picture; the words of an error; and the ending of a file cut short or
+// damaged: an Error before the first row, a Warning and the picture as far
+// as it goes after it. A decoder prints one line and returns 1 when it
+// cannot make the picture; a read error it leaves to its caller to tell.
 #pragma once
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "gray/rows.h"
 #include "io/byte_stream.h"
@@ -24,21 +28,43 @@ PictureFormat detect_format(std::span<const std::uint8_t> first_bytes);
 // "JPEG", "PNG", ... for messages.
 const char* format_name(PictureFormat format);
 
-// The EXIF Orientation (1..8) of a JPEG file read from the stream's start,
-// 1 when it has none or it cannot be read. Reads no further than the
-// markers before the picture's first scan.
-int read_jpeg_orientation(ByteStream& stream);
+// One picture being decoded.
+struct Decoding {
+    ByteStream* in = nullptr;  // the file, from its start
+    PictureFormat format = PictureFormat::UNKNOWN;
+    GraySink sink;
+    bool held_whole = false;  // the picture was held whole (interlaced, progressive, Windows.) or its damage spread: no row count is told
+};
 
-// Each decoder reads from the stream's start. The JPEG decoder shrinks while
-// decoding as far as plan_rows allows, with orientation as read above.
-int decode_jpeg(ByteStream& stream, int orientation, GraySink& sink);
-int decode_png(ByteStream& stream, GraySink& sink);
-int decode_gif(ByteStream& stream, GraySink& sink);
-int decode_webp(ByteStream& stream, GraySink& sink);
-int decode_bmp_picture(ByteStream& stream, GraySink& sink);
+// Prints "Error - FORMAT: " and the words; returns 1.
+int picture_error(const Decoding& d, std::string_view words);
 
+// 0 when a decoder may hold bytes of memory for a whole picture (why: what
+// makes it need them, as "interlaced"), within MAX_MEMORY with MEMORY_ROOM
+// to spare; otherwise 1, said.
+int check_memory(const Decoding& d, std::uint64_t bytes, std::string_view why);
+
+// How a picture ended before its last row.
+enum class Stop { CUT_SHORT, DAMAGED };
+
+// The one ending of a picture that stops early: nothing more when the input
+// failed (the caller tells), an Error when its time ran out or before its
+// first row (1); after it a Warning, and the picture as far as it goes, the
+// rest white (0). detail: the library's words on the damage.
+int stop_early(Decoding& d, Stop stop, std::string_view detail = {});
+
+// The EXIF Orientation (1..8) in a TIFF block, as an APP1 segment holds it
+// after "Exif\0\0"; 1 when it has none or it cannot be read.
+int orientation_in_tiff(std::span<const std::uint8_t> tiff);
+
+int decode_bmp_picture(Decoding& d);
 #ifdef _WIN32
-// Windows: JPEG, PNG, GIF and WebP (where Windows has its codec) through the
-// Windows Imaging Component, read through the stream.
-int decode_wic(ByteStream& stream, PictureFormat format, int orientation, GraySink& sink);
+// JPEG, PNG, GIF and WebP (where Windows has its codec) through the Windows
+// Imaging Component.
+int decode_wic(Decoding& d);
+#else
+int decode_jpeg(Decoding& d);
+int decode_png(Decoding& d);
+int decode_gif(Decoding& d);
+int decode_webp(Decoding& d);
 #endif

@@ -1,19 +1,18 @@
 // JPEG files through libjpeg-turbo. libjpeg reads straight from the stream's
-// buffer and shrinks while decoding (DCT scaling, by the factor plan_rows
-// allows), so a baseline file costs a few rows of memory whatever its size;
-// a progressive one keeps its coefficients, at most MAX_DECODER_MEMORY.
+// buffer, shrinks while decoding (DCT scaling, by the factor plan_rows
+// allows) and hands over RGBA or gray rows itself, so a baseline file costs
+// a few rows of memory whatever its size; a progressive one, or one whose
+// components lie in scans of their own, keeps its coefficients, within the
+// memory a decoder may hold. Its EXIF orientation comes from the APP1
+// segment libjpeg saves as it reads the header.
 //
 // libjpeg gives up by calling error_exit, which jumps back to decode_guarded.
 // Nothing with a destructor lives in the functions between the two: all the
 // decoder's state, buffers included, is one Decoder owned by decode_jpeg.
-#include "gray/decode.h"
-
 #include <algorithm>
-#include <cctype>
-#include <chrono>
-#include <cinttypes>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE and size_t first
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,23 +20,20 @@
 #include <jpeglib.h>
 #include <jerror.h>  // after jpeglib.h: its codes depend on the library's configuration
 
-#include "io/console.h"
+#include "gray/decode.h"
 
 namespace {
 
 // A progressive file may ask for any number of scans, each a pass over the
 // picture's coefficients: an ordinary one has about 10 scans going over
-// each coefficient 2 or 3 times. A file asking for much more is refused at
-// once; and since a scan's cost depends on its data too, any decoding that
-// goes on past MAX_DECODING_TIME (rows.h) is given up.
+// each coefficient 2 or 3 times. A file asking for much more is refused.
 constexpr int MAX_SCANS = 1000;
 constexpr std::uint64_t MAX_COEFFICIENT_PASSES = 16;
 
 constexpr int MAX_BATCH = 4;  // rows a read: libjpeg asks for at most 4 (rec_outbuf_height)
 
 constexpr JOCTET FAKE_EOI[] = {0xFF, JPEG_EOI};  // handed over when the data ends, as libjpeg's own sources do
-
-enum class Refusal { NONE, TOO_MANY_SCANS, TOO_SLOW };
+constexpr unsigned EXIF_HEADER_SIZE = 6;         // "Exif\0\0", then the TIFF block
 
 struct Decoder {
     jpeg_decompress_struct cinfo{};
@@ -45,19 +41,17 @@ struct Decoder {
     jpeg_source_mgr source{};
     jpeg_progress_mgr progress{};
     std::jmp_buf jump{};
-    ByteStream* stream = nullptr;
-    bool ended = false;         // the data ran out: a fake EOI went in its place
-    int ended_scan = 0;         // the scan and the iMCU row being read then
+    Decoding* d = nullptr;
+    bool ended = false;      // the data ran out: a fake EOI went in its place
+    int ended_scan = 0;      // the scan and the iMCU row being read then
     JDIMENSION ended_row = 0;
-    int first_warning = -1;     // the code of libjpeg's first warning worth telling
-    Refusal refusal = Refusal::NONE;
-    int scan_counted = 0;       // the scans whose work is counted
-    std::uint64_t work = 0;     // coefficients to decode in them, over all blocks
+    bool damaged = false;    // libjpeg warned of damaged data
+    bool refused = false;    // too much work, or out of time
+    int scan_counted = 0;    // the scans whose work is counted
+    std::uint64_t work = 0;  // coefficients to decode in them, over all blocks
     std::uint64_t work_limit = 0;
-    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
-    std::uint32_t rows_added = 0;
     std::vector<JSAMPLE> samples;  // the rows of one read, as decoded
-    std::vector<float> grays;      // one row's grays
+    std::vector<JSAMPLE> rgba;     // one CMYK row as RGBA
 };
 
 Decoder& decoder_of(j_common_ptr cinfo) { return *static_cast<Decoder*>(cinfo->client_data); }
@@ -68,253 +62,206 @@ void init_source(j_decompress_ptr) {}
 void term_source(j_decompress_ptr) {}
 
 boolean fill_input(j_decompress_ptr cinfo) {
-    Decoder& d = decoder_of(cinfo);
-    ByteStream& stream = *d.stream;
-    if (stream.next == stream.end && refill_stream(stream) != 0) {  // the end, or a read error (stream.failed)
-        if (!d.ended) {
-            d.ended = true;
-            d.ended_scan = cinfo->input_scan_number;
-            d.ended_row = cinfo->input_iMCU_row;
-        }
-        d.source.next_input_byte = FAKE_EOI;
-        d.source.bytes_in_buffer = sizeof FAKE_EOI;
-        return TRUE;
+    Decoder& dec = decoder_of(cinfo);
+    const std::span<const std::uint8_t> bytes = take_buffered(*dec.d->in);
+    if (bytes.empty() && !dec.ended) {  // the end, a read error or no time left
+        dec.ended = true;
+        dec.ended_scan = cinfo->input_scan_number;
+        dec.ended_row = cinfo->input_iMCU_row;
     }
-    d.source.next_input_byte = stream.next;
-    d.source.bytes_in_buffer = static_cast<std::size_t>(stream.end - stream.next);
-    stream.next = stream.end;
+    dec.source.next_input_byte = bytes.empty() ? FAKE_EOI : bytes.data();
+    dec.source.bytes_in_buffer = bytes.empty() ? sizeof FAKE_EOI : bytes.size();
     return TRUE;
 }
 
 void skip_input(j_decompress_ptr cinfo, long count) {
-    Decoder& d = decoder_of(cinfo);
+    Decoder& dec = decoder_of(cinfo);
     if (count <= 0) return;
     auto left = static_cast<std::size_t>(count);
-    while (left > d.source.bytes_in_buffer) {
-        left -= d.source.bytes_in_buffer;
+    while (left > dec.source.bytes_in_buffer) {
+        left -= dec.source.bytes_in_buffer;
         fill_input(cinfo);
-        if (d.ended) return;  // the fake EOI stays to be read
+        if (dec.ended) return;  // the fake EOI stays to be read
     }
-    d.source.next_input_byte += left;
-    d.source.bytes_in_buffer -= left;
+    dec.source.next_input_byte += left;
+    dec.source.bytes_in_buffer -= left;
 }
 
-// Errors jump back; libjpeg's messages are never printed, the first warning
-// that tells something of the picture is kept.
+// Errors jump back; libjpeg's messages are never printed, and of its
+// warnings only those of damaged data count.
 [[noreturn]] void on_error(j_common_ptr cinfo) { std::longjmp(decoder_of(cinfo).jump, 1); }
 
 void on_output(j_common_ptr) {}
 
-bool worth_telling(int code) {
-    switch (code) {
-        case JWRN_ADOBE_XFORM:
-        case JWRN_ARITH_BAD_CODE:
-        case JWRN_BOGUS_PROGRESSION:
-        case JWRN_EXTRANEOUS_DATA:
-        case JWRN_HIT_MARKER:
-        case JWRN_HUFF_BAD_CODE:
-        case JWRN_MUST_RESYNC:
-        case JWRN_NOT_SEQUENTIAL: return true;
-        default: return false;  // of no harm to the picture: an unknown JFIF version, a bad ICC profile
-    }
-}
-
 void on_message(j_common_ptr cinfo, int level) {
-    Decoder& d = decoder_of(cinfo);
     if (level >= 0) return;  // tracing
+    const int code = cinfo->err->msg_code;
     cinfo->err->num_warnings++;
-    if (d.first_warning < 0 && worth_telling(cinfo->err->msg_code)) d.first_warning = cinfo->err->msg_code;
-}
-
-[[noreturn]] void refuse(Decoder& d, Refusal refusal) {
-    d.refusal = refusal;
-    std::longjmp(d.jump, 1);
+    if (code == JWRN_HIT_MARKER || code == JWRN_HUFF_BAD_CODE || code == JWRN_MUST_RESYNC || code == JWRN_NOT_SEQUENTIAL ||
+        code == JWRN_BOGUS_PROGRESSION || code == JWRN_ARITH_BAD_CODE)
+        decoder_of(cinfo).damaged = true;
 }
 
 // libjpeg calls this between rows of blocks, read or decoded: it counts
-// each scan's work as the scan starts, and watches the clock.
+// each scan's work as the scan starts, and keeps the time budget.
 void watch_progress(j_common_ptr common) {
-    Decoder& d = decoder_of(common);
-    const jpeg_decompress_struct& cinfo = d.cinfo;
-    if (std::chrono::steady_clock::now() - d.started > MAX_DECODING_TIME) refuse(d, Refusal::TOO_SLOW);
-    if (cinfo.input_scan_number == d.scan_counted) return;
-    d.scan_counted = cinfo.input_scan_number;
-    if (d.work_limit == 0) {
-        for (int c = 0; c < cinfo.num_components; ++c)
-            d.work_limit += std::uint64_t{cinfo.comp_info[c].width_in_blocks} * cinfo.comp_info[c].height_in_blocks;
-        d.work_limit *= MAX_COEFFICIENT_PASSES * DCTSIZE2;
+    Decoder& dec = decoder_of(common);
+    const jpeg_decompress_struct& cinfo = dec.cinfo;
+    if (past_deadline(*dec.d->in)) dec.refused = true;
+    if (cinfo.input_scan_number != dec.scan_counted) {
+        dec.scan_counted = cinfo.input_scan_number;
+        if (dec.work_limit == 0) {
+            for (int c = 0; c < cinfo.num_components; ++c)
+                dec.work_limit += std::uint64_t{cinfo.comp_info[c].width_in_blocks} * cinfo.comp_info[c].height_in_blocks;
+            dec.work_limit *= MAX_COEFFICIENT_PASSES * DCTSIZE2;
+        }
+        std::uint64_t blocks = 0;
+        for (int c = 0; c < cinfo.comps_in_scan; ++c)
+            blocks += std::uint64_t{cinfo.cur_comp_info[c]->width_in_blocks} * cinfo.cur_comp_info[c]->height_in_blocks;
+        dec.work += blocks * static_cast<std::uint64_t>(std::max(cinfo.Se - cinfo.Ss + 1, 1));
+        if (dec.scan_counted > MAX_SCANS || dec.work > dec.work_limit) dec.refused = true;
     }
-    std::uint64_t blocks = 0;
-    for (int c = 0; c < cinfo.comps_in_scan; ++c)
-        blocks += std::uint64_t{cinfo.cur_comp_info[c]->width_in_blocks} * cinfo.cur_comp_info[c]->height_in_blocks;
-    d.work += blocks * static_cast<std::uint64_t>(std::max(cinfo.Se - cinfo.Ss + 1, 1));
-    if (d.scan_counted > MAX_SCANS || d.work > d.work_limit) refuse(d, Refusal::TOO_MANY_SCANS);
+    if (dec.refused) std::longjmp(dec.jump, 1);
 }
 
-// The colours libjpeg hands over: gray as gray, YCbCr and RGB as RGB, YCCK
-// and CMYK as CMYK. 1 for channels of no known colour space.
-int choose_colours(jpeg_decompress_struct& cinfo) {
-    switch (cinfo.jpeg_color_space) {
-        case JCS_GRAYSCALE: cinfo.out_color_space = JCS_GRAYSCALE; return 0;
-        case JCS_YCbCr:
-        case JCS_RGB: cinfo.out_color_space = JCS_RGB; return 0;
-        case JCS_CMYK:
-        case JCS_YCCK: cinfo.out_color_space = JCS_CMYK; return 0;
-        default: return fail("Error - JPEG: the picture's %d channels are of no colour space tavo-gray knows\n", cinfo.num_components);
-    }
+// The orientation in the first saved APP1 segment that holds EXIF.
+int orientation_of(const jpeg_decompress_struct& cinfo) {
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m != nullptr; m = m->next)
+        if (m->data_length >= EXIF_HEADER_SIZE && std::memcmp(m->data, "Exif\0\0", EXIF_HEADER_SIZE) == 0)
+            return orientation_in_tiff({m->data + EXIF_HEADER_SIZE, m->data_length - EXIF_HEADER_SIZE});
+    return 1;
 }
 
 // The rows that hold picture: all of them, unless the data ended during the
 // first scan, which then reached only the iMCU rows before ended_row.
-JDIMENSION rows_with_data(const Decoder& d) {
-    const jpeg_decompress_struct& cinfo = d.cinfo;
-    if (!d.ended || d.ended_scan > 1) return cinfo.output_height;
-    const std::uint64_t rows = std::uint64_t{d.ended_row} * static_cast<std::uint64_t>(cinfo.max_v_samp_factor) *
+JDIMENSION rows_with_data(const Decoder& dec) {
+    const jpeg_decompress_struct& cinfo = dec.cinfo;
+    if (!dec.ended || dec.ended_scan > 1) return cinfo.output_height;
+    const std::uint64_t rows = std::uint64_t{dec.ended_row} * static_cast<std::uint64_t>(cinfo.max_v_samp_factor) *
                                static_cast<std::uint64_t>(cinfo.min_DCT_scaled_size);
     return static_cast<JDIMENSION>(std::min<std::uint64_t>(rows, cinfo.output_height));
 }
 
-// One decoded row as grays. Files with an Adobe marker store CMYK inverted
-// (0 is full ink), as Photoshop writes them; others as ink.
-void add_samples(Decoder& d, const JSAMPLE* row, GraySink& sink) {
-    const jpeg_decompress_struct& cinfo = d.cinfo;
-    const bool inverted = cinfo.saw_Adobe_marker != 0;
-    for (JDIMENSION x = 0; x < cinfo.output_width; ++x) {
-        if (cinfo.out_color_space == JCS_GRAYSCALE) {
-            d.grays[x] = row[x];
-        } else if (cinfo.out_color_space == JCS_RGB) {
-            const JSAMPLE* p = row + 3 * std::size_t{x};
-            d.grays[x] = gray_of(p[0], p[1], p[2]);
-        } else {
-            const JSAMPLE* p = row + 4 * std::size_t{x};
-            const auto ink = [inverted](JSAMPLE s) { return inverted ? static_cast<float>(s) : 255.0f - static_cast<float>(s); };
-            d.grays[x] = gray_of(ink(p[0]), ink(p[1]), ink(p[2])) * ink(p[3]) / 255.0f;
-        }
+// One decoded row to the sink. CMYK is made RGBA here: files with an Adobe
+// marker store it inverted (0 is full ink), as Photoshop writes them;
+// others as ink.
+void add_samples(Decoder& dec, const JSAMPLE* row) {
+    const jpeg_decompress_struct& cinfo = dec.cinfo;
+    const std::size_t width = cinfo.output_width;
+    if (cinfo.out_color_space != JCS_CMYK) {
+        add_row(dec.d->sink, {row, width * static_cast<std::size_t>(cinfo.output_components)});
+        return;
     }
-    add_row(sink, d.grays);
-    d.rows_added++;
+    const bool inverted = cinfo.saw_Adobe_marker != 0;
+    for (std::size_t x = 0; x < width; ++x) {
+        const JSAMPLE* p = row + 4 * x;
+        const unsigned k = inverted ? p[3] : 255u - p[3];
+        for (int c = 0; c < 3; ++c) dec.rgba[4 * x + static_cast<std::size_t>(c)] = static_cast<JSAMPLE>((inverted ? p[c] : 255u - p[c]) * k / 255);
+        dec.rgba[4 * x + 3] = 255;
+    }
+    add_row(dec.d->sink, dec.rgba);
 }
 
 // Everything libjpeg does, under decode_guarded's jump: nothing here owns memory.
-int decode_steps(Decoder& d, int orientation, GraySink& sink) {
-    jpeg_decompress_struct& cinfo = d.cinfo;
+int decode_steps(Decoder& dec) {
+    jpeg_decompress_struct& cinfo = dec.cinfo;
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&cinfo, TRUE);
-    if (choose_colours(cinfo) != 0) return 1;
-    const RowsPlan plan = plan_rows(cinfo.image_width, cinfo.image_height, orientation);
+    switch (cinfo.jpeg_color_space) {
+        case JCS_GRAYSCALE: cinfo.out_color_space = JCS_GRAYSCALE; break;
+        case JCS_YCbCr:
+        case JCS_RGB: cinfo.out_color_space = JCS_EXT_RGBA; break;
+        case JCS_CMYK:
+        case JCS_YCCK: cinfo.out_color_space = JCS_CMYK; break;
+        default: {
+            char words[96];
+            std::snprintf(words, sizeof words, "the picture's %d channels are of no colour space tavo-gray knows", cinfo.num_components);
+            return picture_error(*dec.d, words);
+        }
+    }
+    dec.d->held_whole = jpeg_has_multiple_scans(&cinfo) != 0;  // its coefficients are held, and made into rows at the end
+    const int orientation = orientation_of(cinfo);
     cinfo.scale_num = 1;
-    cinfo.scale_denom = plan.reduction;
-    cinfo.mem->max_memory_to_use = static_cast<long>(MAX_DECODER_MEMORY);
+    cinfo.scale_denom = plan_rows(cinfo.image_width, cinfo.image_height, orientation).reduction;
     jpeg_calc_output_dimensions(&cinfo);
-    if (start_rows(sink, RowsInfo{cinfo.image_width, cinfo.image_height, cinfo.output_width, cinfo.output_height, orientation}) != 0)
+    const RowFormat format = cinfo.out_color_space == JCS_GRAYSCALE ? RowFormat::GRAY : RowFormat::RGBA;
+    if (start_rows(dec.d->sink, {cinfo.image_width, cinfo.image_height, cinfo.output_width, cinfo.output_height, orientation, format}) != 0)
         return 1;
     jpeg_start_decompress(&cinfo);  // a progressive file is read whole here
-    if (rows_with_data(d) == 0) return d.stream->failed ? 1 : fail("Error - JPEG: the file is cut short before its first row\n");
     const auto batch = static_cast<JDIMENSION>(std::clamp(cinfo.rec_outbuf_height, 1, MAX_BATCH));
     const std::size_t stride = std::size_t{cinfo.output_width} * static_cast<std::size_t>(cinfo.output_components);
-    d.samples.resize(stride * batch);
-    d.grays.resize(cinfo.output_width);
+    dec.samples.resize(stride * batch);
+    dec.rgba.resize(4 * std::size_t{cinfo.output_width});
     JSAMPROW rows[MAX_BATCH] = {};
-    for (JDIMENSION k = 0; k < batch; ++k) rows[k] = d.samples.data() + k * stride;
-    while (cinfo.output_scanline < rows_with_data(d)) {
+    for (JDIMENSION k = 0; k < batch; ++k) rows[k] = dec.samples.data() + k * stride;
+    while (cinfo.output_scanline < rows_with_data(dec)) {
         const JDIMENSION first = cinfo.output_scanline;
         const JDIMENSION got = jpeg_read_scanlines(&cinfo, rows, batch);
-        for (JDIMENSION k = 0; k < got && first + k < rows_with_data(d); ++k) add_samples(d, rows[k], sink);
+        for (JDIMENSION k = 0; k < got && first + k < rows_with_data(dec); ++k) add_samples(dec, rows[k]);
         if (got == 0) break;
     }
-    if (d.rows_added == 0) return d.stream->failed ? 1 : fail("Error - JPEG: the file is cut short before its first row\n");
     return 0;
 }
 
-// libjpeg's own refusals in plain words, its message for the rest.
-int report_library_error(Decoder& d) {
-    switch (d.errors.msg_code) {
-        case JERR_BAD_HUFF_TABLE: return fail("Error - JPEG: a Huffman table is damaged\n");
-        case JERR_NO_HUFF_TABLE:
-        case JERR_NO_QUANT_TABLE:
-        case JERR_NO_ARITH_TABLE: return fail("Error - JPEG: a table the picture needs is missing\n");
-        case JERR_BAD_PRECISION:
-            return fail("Error - JPEG: the picture has %d-bit samples; tavo-gray reads 8-bit JPEG files\n", d.errors.msg_parm.i[0]);
-        case JERR_SOF_UNSUPPORTED:
-        case JERR_NOT_COMPILED: return fail("Error - JPEG: the picture is coded in a way tavo-gray cannot read (lossless or hierarchical)\n");
-        case JERR_NO_IMAGE: return fail("Error - JPEG: the file holds no picture\n");
-        default: break;
-    }
-    char text[JMSG_LENGTH_MAX] = {};
-    d.errors.format_message(reinterpret_cast<j_common_ptr>(&d.cinfo), text);
-    text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-    return fail("Error - JPEG: the file is damaged (%s)\n", text);
-}
-
-// What stopped the decoder, in plain words; 1 once printed.
-int report_error(Decoder& d) {
-    const jpeg_decompress_struct& cinfo = d.cinfo;
-    const int code = d.errors.msg_code;
-    if (d.stream->failed) return 1;  // the caller tells of the read error
-    if (d.refusal == Refusal::TOO_MANY_SCANS)
-        return fail("Error - JPEG: the picture is stored in too many scans to decode in reasonable time\n");
-    if (d.refusal == Refusal::TOO_SLOW)
-        return fail("Error - JPEG: the picture takes more than %lld s to decode\n", static_cast<long long>(MAX_DECODING_TIME.count()));
-    if (code == JERR_NO_BACKING_STORE)  // a whole-picture buffer past max_memory_to_use
-        return fail("Error - JPEG: the picture needs more than %" PRIu64 " MiB to decode\n", MAX_DECODER_MEMORY >> 20);
-    if (code == JERR_OUT_OF_MEMORY) return fail("Error - JPEG: not enough memory to decode the picture\n");
-    const bool size_refused = code == JERR_EMPTY_IMAGE || code == JERR_IMAGE_TOO_BIG;
-    if (size_refused && check_picture_size(cinfo.image_width, cinfo.image_height) != 0) return 1;  // its message said
+// Why libjpeg gave up, in plain words; a picture made in part when the data
+// ended or turned bad is kept, with a warning.
+int report_error(Decoder& dec) {
+    Decoding& d = *dec.d;
+    const jpeg_decompress_struct& cinfo = dec.cinfo;
+    const int code = dec.errors.msg_code;
+    if (d.in->failed || d.in->out_of_time) return stop_early(d, Stop::DAMAGED);
+    if (dec.refused) return picture_error(d, "the picture is stored in too many scans to decode in reasonable time");
+    if (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY) return check_memory(d, MAX_MEMORY, "progressive");
+    if ((code == JERR_EMPTY_IMAGE || code == JERR_IMAGE_TOO_BIG) &&
+        check_picture_size(cinfo.image_width, cinfo.image_height, d.sink.max_pixels) != 0)
+        return 1;
+    if (code == JERR_BAD_PRECISION) return picture_error(d, "the picture has " + std::to_string(dec.errors.msg_parm.i[0]) + "-bit samples; tavo-gray reads 8-bit JPEG files");
+    if (code == JERR_SOF_UNSUPPORTED || code == JERR_NOT_COMPILED)
+        return picture_error(d, "the picture is coded in a way tavo-gray cannot read (lossless or hierarchical)");
+    if (code == JERR_NO_IMAGE) return picture_error(d, "the file holds no picture");
+    if (code == JERR_BAD_HUFF_TABLE) return picture_error(d, "a Huffman table is damaged");
+    if (code == JERR_NO_HUFF_TABLE || code == JERR_NO_QUANT_TABLE || code == JERR_NO_ARITH_TABLE)
+        return picture_error(d, "a table the picture needs is missing");
     if (code == JERR_IMAGE_TOO_BIG)
-        return fail("Error - JPEG: the picture is %ux%u pixels, more than a JPEG file holds (%ld a side)\n", cinfo.image_width,
-                    cinfo.image_height, JPEG_MAX_DIMENSION);
-    if (d.ended) return fail("Error - JPEG: the file is cut short before its first row\n");
-    return report_library_error(d);
+        return picture_error(d, "the picture is " + std::to_string(cinfo.image_width) + "x" + std::to_string(cinfo.image_height) +
+                                    " pixels, more than a JPEG file holds (" + std::to_string(JPEG_MAX_DIMENSION) + " a side)");
+    if (dec.ended) return stop_early(d, Stop::CUT_SHORT);
+    char text[JMSG_LENGTH_MAX] = {};
+    dec.errors.format_message(reinterpret_cast<j_common_ptr>(&dec.cinfo), text);
+    return stop_early(d, Stop::DAMAGED, text);
 }
 
-// The one warning line of a picture made, if any.
-void report_warning(const Decoder& d) {
-    if (d.ended) {
-        print("Warning - JPEG: the file is cut short; the picture is made as far as it goes\n");
-    } else if (d.first_warning == JWRN_ADOBE_XFORM) {
-        print("Warning - JPEG: the picture's colour transform is unknown; its grays may be wrong\n");
-    } else if (d.first_warning >= 0) {
-        print("Warning - JPEG: the picture's data is damaged; it is made as well as it reads\n");
-    }
-}
-
-// Runs the decoder; libjpeg's errors come back here. A picture already made
-// in part when the data turns bad is kept, with a warning.
-int decode_guarded(Decoder& d, int orientation, GraySink& sink) {
-    if (setjmp(d.jump) != 0) {
-        if (d.rows_added == 0 || d.refusal != Refusal::NONE || d.stream->failed) return report_error(d);
-        if (d.ended) {
-            report_warning(d);
-            return 0;
-        }
-        print("Warning - JPEG: the picture's data is damaged after %" PRIu32 " rows; the rest is left white\n", d.rows_added);
-        return 0;
-    }
-    jpeg_create_decompress(&d.cinfo);
-    d.cinfo.src = &d.source;
-    d.cinfo.progress = &d.progress;
-    const int status = decode_steps(d, orientation, sink);
-    if (status != 0 || d.stream->failed) return 1;
-    report_warning(d);
-    return 0;
+// Runs the decoder; libjpeg's errors come back here.
+int decode_guarded(Decoder& dec) {
+    if (setjmp(dec.jump) != 0) return report_error(dec);
+    jpeg_create_decompress(&dec.cinfo);
+    dec.cinfo.mem->max_memory_to_use = static_cast<long>(MAX_MEMORY - MEMORY_ROOM);
+    dec.cinfo.src = &dec.source;
+    dec.cinfo.progress = &dec.progress;
+    if (decode_steps(dec) != 0) return 1;
+    if (dec.ended) return stop_early(*dec.d, Stop::CUT_SHORT);
+    if (!dec.damaged) return 0;
+    dec.d->held_whole = true;  // libjpeg read past the damage: no row count to tell
+    return stop_early(*dec.d, Stop::DAMAGED);
 }
 
 }  // namespace
 
-int decode_jpeg(ByteStream& stream, int orientation, GraySink& sink) {
-    const auto d = std::make_unique<Decoder>();
-    d->stream = &stream;
-    d->cinfo.client_data = d.get();
-    d->cinfo.err = jpeg_std_error(&d->errors);
-    d->errors.error_exit = on_error;
-    d->errors.output_message = on_output;
-    d->errors.emit_message = on_message;
-    d->source.init_source = init_source;
-    d->source.fill_input_buffer = fill_input;
-    d->source.skip_input_data = skip_input;
-    d->source.resync_to_restart = jpeg_resync_to_restart;
-    d->source.term_source = term_source;
-    d->progress.progress_monitor = watch_progress;
-    const int status = decode_guarded(*d, orientation, sink);
-    jpeg_destroy_decompress(&d->cinfo);
+int decode_jpeg(Decoding& d) {
+    const auto dec = std::make_unique<Decoder>();
+    dec->d = &d;
+    dec->cinfo.client_data = dec.get();
+    dec->cinfo.err = jpeg_std_error(&dec->errors);
+    dec->errors.error_exit = on_error;
+    dec->errors.output_message = on_output;
+    dec->errors.emit_message = on_message;
+    dec->source.init_source = init_source;
+    dec->source.fill_input_buffer = fill_input;
+    dec->source.skip_input_data = skip_input;
+    dec->source.resync_to_restart = jpeg_resync_to_restart;
+    dec->source.term_source = term_source;
+    dec->progress.progress_monitor = watch_progress;
+    const int status = decode_guarded(*dec);
+    jpeg_destroy_decompress(&dec->cinfo);
     return status;
 }

@@ -1,21 +1,25 @@
 // Windows: JPEG, PNG, GIF and WebP decoded by the Windows Imaging Component
-// (WIC). WIC reads the file through a small IStream over the ByteStream, not
-// by its name, so that it reads only the regular file tavo-gray opened and a
-// read error shows in stream.failed, as with the decoders on Linux. The first
-// frame is copied out a strip of rows at a time into the GraySink: in its own
-// pixel format where that is one of a few read here (16-bit samples kept),
-// else converted to 32-bit RGBA. A JPEG is shrunk while it is decoded where
-// WIC offers it.
+// (WIC). WIC reads the file through an IStream of tavo-gray's own over the
+// ByteStream, so that it reads only the regular file that was opened, read
+// errors show, and the time budget holds; and the IStream shows it only
+// what the picture needs: a PNG's header, palette, tRNS and picture data
+// (each chunk whole, with its CRC), never a text chunk to inflate. WIC
+// decodes the whole frame at once, so a picture whose frame would pass the
+// memory a decoder may hold is refused from its header; a JPEG is shrunk
+// while decoded where Windows offers it. A JPEG that WIC refuses is tried
+// once more with an end (EOI) of its own after its data: so a file cut
+// short is made as far as it goes, as elsewhere. Rows are copied out as
+// 32-bit RGBA.
 #include "gray/decode.h"
 
 #include <windows.h>
 #include <wincodec.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
-
-#include "io/console.h"
 
 // The interface through which a JPEG is decoded shrunk, missing from older
 // MinGW-w64 headers.
@@ -50,15 +54,31 @@ struct Com {
     T* operator->() const { return p; }
 };
 
-// The file as WIC reads it. It lives on decode_file's stack, made before and
-// so gone after every WIC object that holds it: its count of references only
-// keeps COM's rules.
+// A part of what WIC reads: bytes of the file from an offset, or bytes of ours.
+struct Piece {
+    std::uint64_t length = 0;
+    std::uint64_t from = 0;  // in the file
+    const BYTE* ours = nullptr;
+};
+
+constexpr BYTE PNG_IEND[] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+constexpr BYTE JPEG_EOI[] = {0xFF, 0xD9};
+
+// The file as WIC reads it: its pieces one after another. It lives on
+// decode_file's stack, made before and so gone after every WIC object that
+// holds it: its count of references only keeps COM's rules.
 struct FileStream final : IStream {
     explicit FileStream(ByteStream& opened) : bytes(opened) {}
     ByteStream& bytes;
+    std::vector<Piece> pieces;
+    std::uint64_t size = 0;  // of them all
+    std::uint64_t at = 0;
     ULONG references = 1;
 
-    std::uint64_t position() const { return bytes.start + static_cast<std::uint64_t>(bytes.next - bytes.buffer.data()); }
+    void add(Piece piece) {
+        pieces.push_back(piece);
+        size += piece.length;
+    }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
         *object = nullptr;
@@ -72,34 +92,43 @@ struct FileStream final : IStream {
 
     HRESULT STDMETHODCALLTYPE Read(void* into, ULONG count, ULONG* got) override {
         ULONG done = 0;
-        while (done < count && (bytes.next != bytes.end || refill_stream(bytes) == 0)) {
-            const auto n = static_cast<ULONG>(std::min<std::ptrdiff_t>(count - done, bytes.end - bytes.next));
-            std::memcpy(static_cast<BYTE*>(into) + done, bytes.next, n);
-            bytes.next += n;
-            done += n;
+        std::uint64_t start = 0;  // of the piece
+        for (const Piece& piece : pieces) {
+            const std::uint64_t end = start + piece.length;
+            if (done < count && at >= start && at < end) {
+                const auto n = static_cast<ULONG>(std::min<std::uint64_t>(count - done, end - at));
+                BYTE* to = static_cast<BYTE*>(into) + done;
+                std::size_t read = n;
+                if (piece.ours != nullptr) std::memcpy(to, piece.ours + (at - start), n);
+                else read = seek_to(bytes, piece.from + (at - start)) == 0 ? read_up_to(bytes, to, n) : 0;
+                done += static_cast<ULONG>(read);
+                at += read;
+                if (read < n) break;
+            }
+            start = end;
         }
         if (got != nullptr) *got = done;
-        if (bytes.failed) return STG_E_READFAULT;
+        if (bytes.failed || bytes.out_of_time) return STG_E_READFAULT;
         return done == count ? S_OK : S_FALSE;  // S_FALSE: the end of the file
     }
 
     HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* now) override {
         std::uint64_t from = 0;
-        if (origin == STREAM_SEEK_CUR) from = position();
-        else if (origin == STREAM_SEEK_END) from = bytes.size;
+        if (origin == STREAM_SEEK_CUR) from = at;
+        else if (origin == STREAM_SEEK_END) from = size;
         else if (origin != STREAM_SEEK_SET) return STG_E_INVALIDFUNCTION;
         const std::int64_t by = move.QuadPart;  // checked in the unsigned range: no overflow
         const std::uint64_t magnitude = by < 0 ? 0 - static_cast<std::uint64_t>(by) : static_cast<std::uint64_t>(by);
         if (by < 0 ? magnitude > from : magnitude > FARTHEST - std::min(from, FARTHEST)) return STG_E_INVALIDFUNCTION;
-        if (seek_to(bytes, by < 0 ? from - magnitude : from + magnitude) != 0) return STG_E_SEEKERROR;
-        if (now != nullptr) now->QuadPart = position();
+        at = by < 0 ? from - magnitude : from + magnitude;
+        if (now != nullptr) now->QuadPart = at;
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
         *stat = STATSTG{};
         stat->type = STGTY_STREAM;
-        stat->cbSize.QuadPart = bytes.size;
+        stat->cbSize.QuadPart = size;
         stat->grfMode = STGM_READ;
         return S_OK;
     }
@@ -115,30 +144,69 @@ struct FileStream final : IStream {
     HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
 };
 
-// A pixel as WIC hands it over: its bytes, where each channel is (-1: no
-// opacity), and whether a sample is 16 bits.
-struct Layout {
-    const GUID* format;
-    std::uint32_t bytes;
-    int red, green, blue, alpha;
-    bool wide;
-};
+std::uint32_t be32(const BYTE* b) { return std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3]; }
 
-// The pixel formats read as they come; any other is converted to the first.
-const Layout LAYOUTS[] = {{&GUID_WICPixelFormat32bppRGBA, 4, 0, 1, 2, 3, false},
-                          {&GUID_WICPixelFormat32bppBGRA, 4, 2, 1, 0, 3, false},
-                          {&GUID_WICPixelFormat32bppBGR, 4, 2, 1, 0, -1, false},
-                          {&GUID_WICPixelFormat24bppBGR, 3, 2, 1, 0, -1, false},
-                          {&GUID_WICPixelFormat24bppRGB, 3, 0, 1, 2, -1, false},
-                          {&GUID_WICPixelFormat8bppGray, 1, 0, 0, 0, -1, false},
-                          {&GUID_WICPixelFormat64bppRGBA, 8, 0, 1, 2, 3, true},
-                          {&GUID_WICPixelFormat48bppRGB, 6, 0, 1, 2, -1, true},
-                          {&GUID_WICPixelFormat16bppGray, 2, 0, 0, 0, -1, true}};
+// A PNG as WIC is shown it: the signature, the first IHDR, PLTE and tRNS,
+// the run of IDAT chunks, and an IEND of ours; every other chunk left out
+// unread.
+void show_png(ByteStream& in, FileStream& file) {
+    file.add({8, 0});
+    std::uint64_t at = 8;
+    bool in_data = false;
+    std::vector<std::string> shown;
+    BYTE head[8];
+    while (seek_to(in, at) == 0 && read_up_to(in, head, 8) == 8) {
+        const std::uint64_t chunk = 12 + std::uint64_t{be32(head)};
+        const std::string type(reinterpret_cast<const char*>(head + 4), 4);
+        if (in_data && type != "IDAT") break;  // the picture data is one run of chunks
+        in_data = type == "IDAT";
+        const bool needed = type == "IHDR" || type == "PLTE" || type == "tRNS";
+        if (in_data && file.pieces.back().ours == nullptr && file.pieces.back().from + file.pieces.back().length == at) {
+            file.pieces.back().length += chunk;  // one piece for the run
+            file.size += chunk;
+        } else if (in_data || (needed && std::find(shown.begin(), shown.end(), type) == shown.end())) {
+            file.add({chunk, at});
+            shown.push_back(type);
+        }
+        at += chunk;
+    }
+    file.add({sizeof PNG_IEND, 0, PNG_IEND});
+}
 
-const Layout* layout_of(const WICPixelFormatGUID& format) {
-    for (const Layout& layout : LAYOUTS)
-        if (format == *layout.format) return &layout;
-    return nullptr;
+// The EXIF Orientation of a JPEG file: the markers from SOI up to the first
+// scan, and the TIFF block of an APP1 segment starting "Exif\0\0". scanned:
+// whether any data of the scan follows its header.
+int jpeg_orientation(ByteStream& in, bool& scanned) {
+    BYTE head[4];
+    std::vector<BYTE> segment;
+    int orientation = 1;
+    scanned = false;
+    for (std::uint64_t at = 2; seek_to(in, at) == 0 && read_up_to(in, head, 4) == 4 && head[0] == 0xFF;) {
+        const std::uint32_t length = std::uint32_t{head[2]} << 8 | head[3];
+        if (head[1] == 0xD9 || length < 2) break;  // the end, or no segment
+        scanned = head[1] == 0xDA && at + 2 + length < in.size;
+        if (head[1] == 0xDA) break;
+        if (head[1] == 0xE1 && orientation == 1) {
+            segment.resize(length - 2);
+            if (read_up_to(in, segment.data(), segment.size()) == segment.size() && segment.size() >= 6 &&
+                std::memcmp(segment.data(), "Exif\0\0", 6) == 0)
+                orientation = orientation_in_tiff(std::span(segment).subspan(6));
+        }
+        at += 2 + length;
+    }
+    return orientation;
+}
+
+int wic_error(Decoding& d, HRESULT result) {
+    if (d.in->failed || d.in->out_of_time) return stop_early(d, Stop::DAMAGED);
+    if (result == WINCODEC_ERR_COMPONENTNOTFOUND) return picture_error(d, "Windows has no decoder for it installed");
+    if (result == E_OUTOFMEMORY) return picture_error(d, "Windows had not memory enough to decode it");
+    char words[64];
+    const bool damaged = result == WINCODEC_ERR_BADHEADER || result == WINCODEC_ERR_BADIMAGE ||
+                         result == WINCODEC_ERR_BADSTREAMDATA || result == WINCODEC_ERR_STREAMREAD;
+    std::snprintf(words, sizeof words, "Windows %s (0x%08lX)", damaged ? "found it damaged" : "could not decode it",
+                  static_cast<unsigned long>(result));
+    return picture_error(d, words);
 }
 
 // Where the frame lies in the picture: a GIF's first frame may be smaller
@@ -149,59 +217,6 @@ struct Placement {
     UINT left = 0;  // the frame's top left corner in it
     UINT top = 0;
 };
-
-int wic_error(const ByteStream& stream, PictureFormat format, HRESULT result) {
-    if (stream.failed) return 1;  // prepare_picture tells of a read error
-    const char* name = format_name(format);
-    if (result == WINCODEC_ERR_COMPONENTNOTFOUND) return fail("Error - %s: Windows has no decoder for it installed\n", name);
-    if (result == E_OUTOFMEMORY) return fail("Error - %s: Windows had not memory enough to decode it\n", name);
-    const bool damaged = result == WINCODEC_ERR_BADHEADER || result == WINCODEC_ERR_BADIMAGE ||
-                         result == WINCODEC_ERR_BADSTREAMDATA || result == WINCODEC_ERR_STREAMREAD;
-    return fail("Error - %s: Windows %s (0x%08lX)\n", name, damaged ? "found it damaged" : "could not decode it",
-                static_cast<unsigned long>(result));
-}
-
-float sample(const BYTE* pixel, const Layout& layout, int channel) {
-    const auto at = static_cast<std::size_t>(channel);
-    if (!layout.wide) return pixel[at];
-    return static_cast<float>(pixel[2 * at] | pixel[2 * at + 1] << 8) / 257.0f;
-}
-
-// Copies the frame's rows out, a strip at a time, into the sink. A frame that
-// fails after its first strip is made as far as it went.
-template <typename CopyStrip>
-int copy_rows(GraySink& sink, const ByteStream& stream, PictureFormat format, const Layout& layout, UINT width,
-              UINT height, const Placement& place, CopyStrip copy_strip) {
-    for (UINT y = 0; y < place.top; ++y) add_row(sink, {});  // white above the frame
-    if (width == 0 || height == 0) return 0;  // a GIF frame of no pixels: all white
-    const UINT stride = width * layout.bytes;
-    const UINT strip = std::clamp<UINT>(STRIP_BYTES / stride, 1, height);
-    std::vector<BYTE> pixels(std::size_t{stride} * strip);
-    std::vector<float> grays(place.width, 255.0f);
-    const UINT shown = std::min(width, place.width - std::min(place.left, place.width));  // columns inside the picture
-    for (UINT top = 0; top < height && place.top + top < place.height; top += strip) {
-        const UINT rows = std::min(strip, height - top);
-        const WICRect rect{0, static_cast<INT>(top), static_cast<INT>(width), static_cast<INT>(rows)};
-        const HRESULT result = copy_strip(rect, stride, pixels);
-        if (FAILED(result) && (top == 0 || stream.failed)) return wic_error(stream, format, result);
-        if (FAILED(result)) {
-            print("Warning - %s: Windows could not decode all of it (0x%08lX)\n", format_name(format),
-                  static_cast<unsigned long>(result));
-            return 0;
-        }
-        for (UINT y = 0; y < rows; ++y) {
-            const BYTE* row = pixels.data() + std::size_t{y} * stride;
-            for (UINT x = 0; x < shown; ++x) {
-                const BYTE* pixel = row + std::size_t{x} * layout.bytes;
-                const float opacity = layout.alpha < 0 ? 1.0f : sample(pixel, layout, layout.alpha) / 255.0f;
-                grays[place.left + x] = gray_of(sample(pixel, layout, layout.red), sample(pixel, layout, layout.green),
-                                                sample(pixel, layout, layout.blue), opacity);
-            }
-            add_row(sink, grays);
-        }
-    }
-    return 0;
-}
 
 UINT metadata_number(IWICMetadataQueryReader* reader, const wchar_t* name, UINT otherwise) {
     PROPVARIANT value;
@@ -221,99 +236,141 @@ Placement place_gif_frame(IWICBitmapDecoder* decoder, IWICBitmapFrameDecode* fra
             metadata_number(image.p, L"/imgdesc/Left", 0), metadata_number(image.p, L"/imgdesc/Top", 0)};
 }
 
+// Copies the frame's rows out, a strip at a time, as RGBA (or as 8-bit
+// gray or 24-bit BGR, which a shrinking JPEG decoder hands over, made RGBA
+// here), into the sink, placed on white rows. A frame that fails after its
+// first strip is made as far as it went (S_OK, or S_FALSE once refused).
+template <typename CopyStrip>
+HRESULT copy_rows(Decoding& d, UINT width, UINT height, UINT bytes, const Placement& place, CopyStrip copy_strip) {
+    std::vector<BYTE> row(4 * std::size_t{place.width}, 255);
+    for (UINT y = 0; y < place.top; ++y) add_row(d.sink, row);
+    if (width == 0 || height == 0) return S_OK;  // a GIF frame of no pixels: all white
+    const UINT stride = width * bytes;
+    const UINT strip = std::clamp<UINT>(STRIP_BYTES / stride, 1, height);
+    std::vector<BYTE> pixels(std::size_t{stride} * strip);
+    const UINT shown = std::min(width, place.width - std::min(place.left, place.width));  // columns inside the picture
+    for (UINT top = 0; top < height && place.top + top < place.height; top += strip) {
+        const UINT rows = std::min(strip, height - top);
+        const HRESULT result = copy_strip(WICRect{0, static_cast<INT>(top), static_cast<INT>(width), static_cast<INT>(rows)}, stride, pixels);
+        if (FAILED(result) && top == 0) return result;
+        if (FAILED(result)) {
+            char words[32];
+            std::snprintf(words, sizeof words, "0x%08lX", static_cast<unsigned long>(result));
+            return stop_early(d, Stop::DAMAGED, words) == 0 ? S_OK : S_FALSE;
+        }
+        for (UINT y = 0; y < rows; ++y) {
+            const BYTE* from = pixels.data() + std::size_t{y} * stride;
+            for (UINT x = 0; x < shown; ++x) {
+                const BYTE* p = from + std::size_t{x} * bytes;
+                const std::size_t red = bytes == 3 ? 2 : 0, green = bytes == 1 ? 0 : 1, blue = bytes == 3 ? 0 : 2 * (bytes / 4);
+                const BYTE rgba[4] = {p[red], p[green], p[blue], bytes == 4 ? p[3] : BYTE{255}};
+                std::memcpy(row.data() + 4 * std::size_t{place.left + x}, rgba, 4);
+            }
+            add_row(d.sink, row);
+        }
+    }
+    return S_OK;
+}
+
 // A JPEG shrunk while decoded by the reduction plan_rows allows (WIC's own
-// DCT scaling), when the frame offers it: the layout its rows come in and
-// their size, or nullptr to decode it whole.
-const Layout* shrinking(IWICBitmapFrameDecode* frame, UINT width, UINT height, int orientation,
-                        Com<IWICBitmapSourceTransform>& transform, UINT& shrunk_width, UINT& shrunk_height) {
+// DCT scaling), where the frame offers it in a layout read here: 0 with
+// the bytes a pixel and the shrunk size, or 1 to decode it whole.
+int shrinking(IWICBitmapFrameDecode* frame, UINT width, UINT height, int orientation, Com<IWICBitmapSourceTransform>& transform,
+              WICPixelFormatGUID& format, UINT& bytes, UINT& shrunk_width, UINT& shrunk_height) {
     const RowsPlan plan = plan_rows(width, height, orientation);
-    if (plan.reduction == 1 || FAILED(frame->QueryInterface(IID_PPV_ARGS(&transform.p)))) return nullptr;
+    if (plan.reduction == 1 || FAILED(frame->QueryInterface(IID_PPV_ARGS(&transform.p)))) return 1;
     const bool sideways = orientation >= 5 && orientation <= 8;
     shrunk_width = (width + plan.reduction - 1) / plan.reduction;
     shrunk_height = (height + plan.reduction - 1) / plan.reduction;
-    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
-    if (FAILED(transform->GetClosestSize(&shrunk_width, &shrunk_height)) ||
-        FAILED(transform->GetClosestPixelFormat(&format)))
-        return nullptr;
-    if (shrunk_width > width || shrunk_height > height || shrunk_width < (sideways ? plan.height : plan.width) ||
+    format = GUID_WICPixelFormat32bppRGBA;
+    if (FAILED(transform->GetClosestSize(&shrunk_width, &shrunk_height)) || FAILED(transform->GetClosestPixelFormat(&format)))
+        return 1;
+    bytes = format == GUID_WICPixelFormat32bppRGBA ? 4 : format == GUID_WICPixelFormat24bppBGR ? 3 : format == GUID_WICPixelFormat8bppGray ? 1 : 0;
+    if (bytes == 0 || shrunk_width > width || shrunk_height > height || shrunk_width < (sideways ? plan.height : plan.width) ||
         shrunk_height < (sideways ? plan.width : plan.height))
-        return nullptr;  // WIC shrinks by other steps than asked: no use here
-    const Layout* layout = layout_of(format);
-    if (layout == nullptr) return nullptr;
+        return 1;  // WIC shrinks by other steps than asked, or into a layout not read here
     // The first row copied out once before it is relied on, so that a codec
     // that offers shrinking but fails at it leaves the picture decoded whole.
-    std::vector<BYTE> row(std::size_t{shrunk_width} * layout->bytes);
+    std::vector<BYTE> row(std::size_t{shrunk_width} * bytes);
     const WICRect first{0, 0, static_cast<INT>(shrunk_width), 1};
     const auto size = static_cast<UINT>(row.size());
-    if (FAILED(transform->CopyPixels(&first, shrunk_width, shrunk_height, &format, WICBitmapTransformRotate0, size, size,
-                                     row.data())))
-        return nullptr;
-    return layout;
+    return FAILED(transform->CopyPixels(&first, shrunk_width, shrunk_height, &format, WICBitmapTransformRotate0, size, size, row.data()));
 }
 
-int decode_file(ByteStream& stream, PictureFormat format, int orientation, GraySink& sink) {
-    FileStream file(stream);  // made first: it outlives every COM pointer below
+// The bytes a pixel of format take in WIC's decoded frame; 8 when unknown.
+std::uint64_t frame_bytes(IWICImagingFactory* factory, const WICPixelFormatGUID& format) {
+    Com<IWICComponentInfo> component;
+    Com<IWICPixelFormatInfo> info;
+    UINT bits = 0;
+    if (FAILED(factory->CreateComponentInfo(format, &component.p)) || FAILED(component->QueryInterface(IID_PPV_ARGS(&info.p))) ||
+        FAILED(info->GetBitsPerPixel(&bits)) || bits == 0)
+        bits = 64;
+    return (bits + 7) / 8;
+}
+
+HRESULT decode_file(Decoding& d, bool ended) {
+    FileStream file(*d.in);  // made first: it outlives every COM pointer below
+    if (d.format == PictureFormat::PNG) show_png(*d.in, file);
+    else file.add({d.in->size, 0});
+    if (ended) file.add({sizeof JPEG_EOI, 0, JPEG_EOI});
+    bool scanned = true;
+    const int orientation = d.format == PictureFormat::JPEG ? jpeg_orientation(*d.in, scanned) : 1;
+    if (ended && !scanned) return E_FAIL;  // no data to make a picture of
     Com<IWICImagingFactory> factory;
     Com<IWICBitmapDecoder> decoder;
     Com<IWICBitmapFrameDecode> frame;
     UINT width = 0;
     UINT height = 0;
+    WICPixelFormatGUID format{};
     HRESULT result = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory.p));
     if (SUCCEEDED(result)) result = factory->CreateDecoderFromStream(&file, nullptr, WICDecodeMetadataCacheOnDemand, &decoder.p);
     if (SUCCEEDED(result)) result = decoder->GetFrame(0, &frame.p);
     if (SUCCEEDED(result)) result = frame->GetSize(&width, &height);
-    if (FAILED(result)) return wic_error(stream, format, result);
-    if (check_picture_size(width, height) != 0) return 1;
+    if (SUCCEEDED(result)) result = frame->GetPixelFormat(&format);
+    if (FAILED(result)) return result;
+    if (check_picture_size(width, height, d.sink.max_pixels) != 0) return S_FALSE;
 
     Com<IWICBitmapSourceTransform> transform;
+    UINT bytes = 4;
     UINT shrunk_width = width;
     UINT shrunk_height = height;
-    const Layout* shrunk = format == PictureFormat::JPEG
-                               ? shrinking(frame.p, width, height, orientation, transform, shrunk_width, shrunk_height)
-                               : nullptr;
-    if (shrunk != nullptr) {
-        if (start_rows(sink, RowsInfo{width, height, shrunk_width, shrunk_height, orientation}) != 0) return 1;
-        WICPixelFormatGUID pixel_format = *shrunk->format;
-        return copy_rows(sink, stream, format, *shrunk, shrunk_width, shrunk_height, {shrunk_width, shrunk_height, 0, 0},
-                         [&](const WICRect& rect, UINT stride, std::vector<BYTE>& pixels) {
-                             return transform->CopyPixels(&rect, shrunk_width, shrunk_height, &pixel_format,
-                                                          WICBitmapTransformRotate0, stride,
-                                                          static_cast<UINT>(pixels.size()), pixels.data());
-                         });
+    WICPixelFormatGUID shrunk_format{};
+    if (d.format == PictureFormat::JPEG &&
+        shrinking(frame.p, width, height, orientation, transform, shrunk_format, bytes, shrunk_width, shrunk_height) == 0) {
+        if (start_rows(d.sink, {width, height, shrunk_width, shrunk_height, orientation}) != 0) return S_FALSE;
+        return copy_rows(d, shrunk_width, shrunk_height, bytes, {shrunk_width, shrunk_height, 0, 0}, [&](const WICRect& rect, UINT stride, std::vector<BYTE>& pixels) {
+            return transform->CopyPixels(&rect, shrunk_width, shrunk_height, &shrunk_format, WICBitmapTransformRotate0, stride,
+                                         static_cast<UINT>(pixels.size()), pixels.data());
+        });
     }
 
-    const Placement place = format == PictureFormat::GIF ? place_gif_frame(decoder.p, frame.p, width, height)
-                                                         : Placement{width, height, 0, 0};
-    if (start_rows(sink, RowsInfo{place.width, place.height, place.width, place.height, orientation}) != 0) return 1;
-    // The frame's own pixels where they come in a layout read here (16-bit
-    // samples among them), else converted to 32-bit RGBA, not premultiplied.
+    if (check_memory(d, std::uint64_t{width} * height * std::max<std::uint64_t>(4, frame_bytes(factory.p, format)), "decoded whole by Windows") != 0)
+        return S_FALSE;
+    const Placement place = d.format == PictureFormat::GIF ? place_gif_frame(decoder.p, frame.p, width, height) : Placement{width, height, 0, 0};
+    if (start_rows(d.sink, {place.width, place.height, place.width, place.height, orientation}) != 0) return S_FALSE;
+    d.held_whole = true;
     Com<IWICFormatConverter> converter;
-    IWICBitmapSource* source = frame.p;
-    WICPixelFormatGUID pixel_format{};
-    result = frame->GetPixelFormat(&pixel_format);
-    const Layout* layout = SUCCEEDED(result) ? layout_of(pixel_format) : nullptr;
-    if (SUCCEEDED(result) && layout == nullptr) {
-        layout = &LAYOUTS[0];
-        result = factory->CreateFormatConverter(&converter.p);
-        if (SUCCEEDED(result))
-            result = converter->Initialize(frame.p, *layout->format, WICBitmapDitherTypeNone, nullptr, 0.0,
-                                           WICBitmapPaletteTypeCustom);
-        source = converter.p;
-    }
-    if (FAILED(result)) return wic_error(stream, format, result);
-    return copy_rows(sink, stream, format, *layout, width, height, place,
-                     [&](const WICRect& rect, UINT stride, std::vector<BYTE>& pixels) {
-                         return source->CopyPixels(&rect, stride, static_cast<UINT>(pixels.size()), pixels.data());
-                     });
+    result = factory->CreateFormatConverter(&converter.p);
+    if (SUCCEEDED(result))
+        result = converter->Initialize(frame.p, GUID_WICPixelFormat32bppRGBA, WICBitmapDitherTypeNone, nullptr, 0.0, WICBitmapPaletteTypeCustom);
+    if (FAILED(result)) return result;
+    return copy_rows(d, width, height, 4, place, [&](const WICRect& rect, UINT stride, std::vector<BYTE>& pixels) {
+        return converter->CopyPixels(&rect, stride, static_cast<UINT>(pixels.size()), pixels.data());
+    });
 }
 
 }  // namespace
 
-int decode_wic(ByteStream& stream, PictureFormat format, int orientation, GraySink& sink) {
+int decode_wic(Decoding& d) {
     const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     // RPC_E_CHANGED_MODE: the thread already has its apartment, which serves as well.
-    if (FAILED(joined) && joined != RPC_E_CHANGED_MODE) return wic_error(stream, format, joined);
-    const int status = decode_file(stream, format, orientation, sink);
+    if (FAILED(joined) && joined != RPC_E_CHANGED_MODE) return wic_error(d, joined);
+    HRESULT result = decode_file(d, false);
+    const bool again = FAILED(result) && d.format == PictureFormat::JPEG && !d.in->failed && !d.in->out_of_time;
+    const HRESULT ended = again ? decode_file(d, true) : E_FAIL;  // with an end of its own: a file cut short
+    if (SUCCEEDED(ended)) result = ended;
     if (SUCCEEDED(joined)) CoUninitialize();  // S_OK and S_FALSE alike take one
-    return status;
+    if (FAILED(result)) return wic_error(d, result);
+    if (result == S_FALSE) return 1;  // refused, and said
+    return SUCCEEDED(ended) ? stop_early(d, Stop::CUT_SHORT) : 0;
 }

@@ -1,27 +1,17 @@
-// The EXIF Orientation of a JPEG file: the markers from SOI up to the first
-// scan, and in an APP1 segment starting "Exif\0\0" the TIFF block's first
-// IFD, looking for tag 0x0112. Everything is checked against the segment's
-// own length; anything unexpected ends the search with 1 (upright).
-#include "gray/decode.h"
-
-#include <algorithm>
+// The EXIF Orientation in a TIFF block, as a JPEG file's APP1 segment holds
+// it: the first IFD, looking for tag 0x0112. Everything is checked against
+// the block's own length; anything unexpected ends the search with 1
+// (upright).
 #include <cstdint>
-#include <iterator>
 #include <span>
-#include <vector>
+
+#include "gray/decode.h"
 
 namespace {
 
-constexpr std::uint8_t SOI = 0xD8;
-constexpr std::uint8_t EOI = 0xD9;
-constexpr std::uint8_t SOS = 0xDA;
-constexpr std::uint8_t APP1 = 0xE1;
-constexpr std::uint8_t TEM = 0x01;
 constexpr std::uint16_t ORIENTATION_TAG = 0x0112;
 constexpr std::uint16_t SHORT_TYPE = 3;
 constexpr std::size_t IFD_ENTRY_SIZE = 12;
-
-bool is_restart(std::uint8_t marker) { return marker >= 0xD0 && marker <= 0xD7; }
 
 // The TIFF block inside the segment, in its own byte order.
 struct Tiff {
@@ -40,7 +30,8 @@ bool read_number(const Tiff& tiff, std::uint64_t offset, int size, std::uint32_t
     return true;
 }
 
-// The Orientation in IFD0 of the TIFF block, 1 when it has none or a bad one.
+}  // namespace
+
 int orientation_in_tiff(std::span<const std::uint8_t> bytes) {
     Tiff tiff{bytes};
     if (bytes.size() < 8) return 1;
@@ -65,64 +56,6 @@ int orientation_in_tiff(std::span<const std::uint8_t> bytes) {
             return 1;
         if (tag != ORIENTATION_TAG) continue;
         return type == SHORT_TYPE && values == 1 && value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
-    }
-    return 1;
-}
-
-int read_u16(ByteStream& stream, std::uint32_t& value) {
-    std::uint8_t high = 0;
-    std::uint8_t low = 0;
-    if (get_byte(stream, high) != 0 || get_byte(stream, low) != 0) return 1;
-    value = std::uint32_t{high} << 8 | low;
-    return 0;
-}
-
-// The next marker's code, past any fill bytes 0xFF; 1 when no marker is next.
-int read_marker(ByteStream& stream, std::uint8_t& marker) {
-    std::uint8_t byte = 0;
-    if (get_byte(stream, byte) != 0 || byte != 0xFF) return 1;
-    do {
-        if (get_byte(stream, byte) != 0) return 1;
-    } while (byte == 0xFF);
-    marker = byte;
-    return 0;
-}
-
-// The segment's data after its length, read whole (at most 65533 bytes).
-int read_segment(ByteStream& stream, std::uint32_t length, std::vector<std::uint8_t>& data) {
-    data.resize(length);
-    for (std::uint8_t& byte : data)
-        if (get_byte(stream, byte) != 0) return 1;
-    return 0;
-}
-
-// Past the end, the next read finds nothing.
-int skip_segment(ByteStream& stream, std::uint32_t length) {
-    return seek_to(stream, stream.start + static_cast<std::uint64_t>(stream.next - stream.buffer.data()) + length);
-}
-
-bool is_exif(std::span<const std::uint8_t> data) {
-    constexpr std::uint8_t EXIF[] = {'E', 'x', 'i', 'f', 0, 0};
-    return data.size() >= sizeof EXIF && std::equal(std::begin(EXIF), std::end(EXIF), data.begin());
-}
-
-}  // namespace
-
-int read_jpeg_orientation(ByteStream& stream) {
-    std::uint8_t marker = 0;
-    if (read_marker(stream, marker) != 0 || marker != SOI) return 1;
-    std::vector<std::uint8_t> data;
-    while (read_marker(stream, marker) == 0 && marker != SOS && marker != EOI) {
-        if (is_restart(marker) || marker == TEM) continue;  // no length follows these
-        std::uint32_t length = 0;
-        if (read_u16(stream, length) != 0 || length < 2) return 1;
-        length -= 2;
-        if (marker != APP1) {
-            if (skip_segment(stream, length) != 0) return 1;
-            continue;
-        }
-        if (read_segment(stream, length, data) != 0) return 1;
-        if (is_exif(data)) return orientation_in_tiff(std::span(data).subspan(6));
     }
     return 1;
 }

@@ -4,37 +4,21 @@
 #include <array>
 #include <cmath>
 
-#include "convert/names.h"
 #include "gray/decode.h"
-#include "io/byte_stream.h"
 #include "io/console.h"
 
 namespace {
 
-// The first bytes of the file, enough to tell its format.
-PictureFormat format_of(ByteStream& stream) {
-    std::array<std::uint8_t, 12> first{};
-    std::size_t got = 0;
-    while (got < first.size() && get_byte(stream, first[got]) == 0) ++got;
-    return detect_format(std::span(first).first(got));
-}
-
-int decode(ByteStream& stream, PictureFormat format, GraySink& sink) {
-    int orientation = 1;
-    if (format == PictureFormat::JPEG) {
-        orientation = read_jpeg_orientation(stream);
-        seek_to(stream, 0);
-    }
-    if (format == PictureFormat::BMP) return decode_bmp_picture(stream, sink);
+int decode(Decoding& d) {
+    if (d.format == PictureFormat::BMP) return decode_bmp_picture(d);
 #ifdef _WIN32
-    return decode_wic(stream, format, orientation, sink);
+    return decode_wic(d);
 #else
-    switch (format) {
-        case PictureFormat::JPEG: return decode_jpeg(stream, orientation, sink);
-        case PictureFormat::PNG: return decode_png(stream, sink);
-        case PictureFormat::GIF: return decode_gif(stream, sink);
-        case PictureFormat::WEBP: return decode_webp(stream, sink);
-        default: return 1;
+    switch (d.format) {
+        case PictureFormat::JPEG: return decode_jpeg(d);
+        case PictureFormat::PNG: return decode_png(d);
+        case PictureFormat::GIF: return decode_gif(d);
+        default: return decode_webp(d);
     }
 #endif
 }
@@ -62,19 +46,20 @@ std::vector<GrayLevel> to_levels(std::vector<float> grays, std::uint32_t width, 
     return levels;
 }
 
-int prepare_picture(const std::string& path, bool line_art, GrayPicture& picture) {
+int make_picture(ByteStream& stream, bool line_art, GrayPicture& picture, std::uint64_t max_pixels) {
     picture = GrayPicture{};
-    ByteStream stream;
-    if (open_read(stream, path) != 0) return fail("Error while opening %s\n", shown(path).c_str());
-    const PictureFormat format = format_of(stream);
-    if (stream.failed) return fail("Error while reading %s\n", shown(path).c_str());
-    if (format == PictureFormat::UNKNOWN) return fail("Error - not a picture tavo-gray reads (PNG, JPEG, GIF, BMP, WebP)\n");
+    std::array<std::uint8_t, 12> first{};  // enough to tell the format
+    const std::size_t got = read_up_to(stream, first.data(), first.size());
+    Decoding d;
+    d.in = &stream;
+    d.format = detect_format(std::span(first).first(got));
+    if (stream.failed) return 1;
+    if (d.format == PictureFormat::UNKNOWN) return fail("Error - not a picture tavo-gray reads (PNG, JPEG, GIF, BMP, WebP)\n");
     seek_to(stream, 0);
-    GraySink sink;
-    const int status = decode(stream, format, sink);  // says nothing of a read error
-    if (close_stream(stream) != 0) return fail("Error while reading %s\n", shown(path).c_str());
-    if (status != 0) return 1;
-    std::vector<float> grays = finish_rows(sink, picture.width, picture.height);
+    stream.deadline = std::chrono::steady_clock::now() + MAX_DECODING_TIME;
+    d.sink.max_pixels = max_pixels;
+    if (decode(d) != 0) return 1;
+    std::vector<float> grays = finish_rows(d.sink, picture.width, picture.height);
     picture.levels = to_levels(std::move(grays), picture.width, picture.height, line_art);
     return 0;
 }

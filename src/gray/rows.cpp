@@ -4,7 +4,7 @@
 #include <cinttypes>
 #include <cmath>
 
-#include "convert/bmp_to_record.h"
+#include "formats/image_record.h"
 #include "io/console.h"
 
 namespace {
@@ -70,18 +70,20 @@ RowsPlan plan_rows(std::uint32_t width, std::uint32_t height, int orientation) {
     return plan;
 }
 
-int check_picture_size(std::uint32_t width, std::uint32_t height) {
+int check_picture_size(std::uint32_t width, std::uint32_t height, std::uint64_t max_pixels) {
     if (width == 0 || height == 0) return fail("Error - the picture is %" PRIu32 "x%" PRIu32 " pixels: it has none\n", width, height);
-    if (width > MAX_PICTURE_SIDE || height > MAX_PICTURE_SIDE || std::uint64_t{width} * height > MAX_PICTURE_PIXELS)
+    if (width > MAX_PICTURE_SIDE || height > MAX_PICTURE_SIDE || std::uint64_t{width} * height > max_pixels)
         return fail("Error - the picture is %" PRIu32 "x%" PRIu32 " pixels, more than tavo-gray takes (%" PRIu32
                     " a side, %" PRIu64 " million in all)\n",
-                    width, height, MAX_PICTURE_SIDE, MAX_PICTURE_PIXELS / 1000000);
+                    width, height, MAX_PICTURE_SIDE, max_pixels / 1000000);
     return 0;
 }
 
 int start_rows(GraySink& sink, const RowsInfo& info) {
+    const std::uint64_t max_pixels = sink.max_pixels;
     sink = GraySink{};
-    if (check_picture_size(info.width, info.height) != 0) return 1;
+    sink.max_pixels = max_pixels;
+    if (check_picture_size(info.width, info.height, max_pixels) != 0) return 1;
     sink.info = info;
     const RowsPlan plan = plan_rows(info.width, info.height, info.orientation);
     const bool sideways = turned_sideways(info.orientation);
@@ -96,13 +98,17 @@ int start_rows(GraySink& sink, const RowsInfo& info) {
     return 0;
 }
 
-void add_row(GraySink& sink, std::span<const float> grays) {
+void add_row(GraySink& sink, std::span<const std::uint8_t> samples) {
     const std::uint32_t in_rows = sink.info.row_count;
     if (sink.rows_in >= in_rows || sink.out_width == 0) return;
     const std::uint32_t width = sink.info.row_width;
+    const auto channels = static_cast<std::size_t>(sink.info.format);
     std::fill(sink.row.begin(), sink.row.end(), 0.0);
     for (std::uint32_t i = 0; i < width; ++i) {
-        const double gray = i < grays.size() ? std::clamp(grays[i], 0.0f, 255.0f) : 255.0;
+        const std::uint8_t* p = samples.data() + i * channels;
+        const double gray = (i + 1) * channels > samples.size() ? 255.0  // white past a short row's end
+                            : channels == 1                      ? p[0]
+                                                                 : gray_of(p[0], p[1], p[2], p[3] / 255.0f);
         const std::uint32_t share = sink.column_share[i];
         sink.row[sink.column_to[i]] += gray * share;
         sink.row[sink.column_to[i] + 1] += gray * (sink.out_width - share);
@@ -122,8 +128,7 @@ void add_row(GraySink& sink, std::span<const float> grays) {
 }
 
 std::vector<float> finish_rows(GraySink& sink, std::uint32_t& width, std::uint32_t& height) {
-    const std::vector<float> white;  // a row of nothing reads as white throughout
-    while (sink.rows_in < sink.info.row_count) add_row(sink, white);
+    while (sink.rows_in < sink.info.row_count) add_row(sink, {});  // a row of nothing is white throughout
     const std::uint32_t w = sink.out_width;
     const std::uint32_t h = sink.out_height;
     const bool sideways = turned_sideways(sink.info.orientation);

@@ -69,12 +69,17 @@ static int write_picture(const GrayPicture& picture, const std::string& folder, 
 
 int convert_picture(const std::string& file, const std::string& folder, bool line_art, WrittenFiles& written) {
     print("%s .. ", shown(file).c_str());
+    ByteStream stream;
+    if (open_read(stream, file) != 0) return fail("Error while opening %s\n", shown(file).c_str());
     const std::string here = folder_of(file);
-    if (has_bmp_suffix(file) && same_file(here.empty() ? "." : here, folder.empty() ? "." : folder))
+    if (has_bmp_suffix(file) && same_file(here.empty() ? "." : here, folder.empty() ? "." : folder)) {
+        close_stream(stream);
         return fail("Error - the picture would replace %s; write into another folder with -o DIR\n", shown(file).c_str());
+    }
     GrayPicture picture;
-    if (prepare_picture(file, line_art, picture) != 0) return 1;
-    return write_picture(picture, folder, stem_of(file), written);
+    const int made = make_picture(stream, line_art, picture);
+    if (close_stream(stream) != 0) return fail("Error while reading %s\n", shown(file).c_str());
+    return made != 0 ? 1 : write_picture(picture, folder, stem_of(file), written);
 }
 
 // The folder the pictures go to, made when missing; "" for the current one,

@@ -42,13 +42,42 @@ void open_memory(ByteStream& stream, std::span<const std::uint8_t> bytes) {
 }
 
 int refill_stream(ByteStream& stream) {
-    if (!stream.file || stream.failed) return 1;
+    if (stream.failed || past_deadline(stream)) return 1;
+    if (!stream.file) {
+        stream.ended = true;  // memory holds nothing past its end
+        return 1;
+    }
     stream.start += static_cast<std::size_t>(stream.end - stream.buffer.data());
     const std::size_t got = std::fread(stream.buffer.data(), 1, stream.buffer.size(), stream.file.get());
     stream.failed = std::ferror(stream.file.get()) != 0;
+    stream.ended = got == 0 && !stream.failed;
     stream.next = stream.buffer.data();
     stream.end = stream.next + got;
     return got == 0 ? 1 : 0;
+}
+
+bool past_deadline(ByteStream& stream) {
+    if (stream.deadline != std::chrono::steady_clock::time_point{} && std::chrono::steady_clock::now() > stream.deadline)
+        stream.out_of_time = true;
+    return stream.out_of_time;
+}
+
+std::size_t read_up_to(ByteStream& stream, std::uint8_t* into, std::size_t count) {
+    std::size_t got = 0;
+    while (got < count && (stream.next != stream.end || refill_stream(stream) == 0)) {
+        const std::size_t n = std::min(count - got, static_cast<std::size_t>(stream.end - stream.next));
+        std::copy_n(stream.next, n, into + got);
+        stream.next += n;
+        got += n;
+    }
+    return got;
+}
+
+std::span<const std::uint8_t> take_buffered(ByteStream& stream) {
+    if (stream.next == stream.end && refill_stream(stream) != 0) return {};
+    const std::span<const std::uint8_t> bytes(stream.next, stream.end);
+    stream.next = stream.end;
+    return bytes;
 }
 
 void flush_stream(ByteStream& stream) {
@@ -64,6 +93,7 @@ void flush_stream(ByteStream& stream) {
 
 int seek_to(ByteStream& stream, std::uint64_t offset) {
     std::uint8_t* const base = stream.buffer.data();
+    stream.ended = false;
     if (offset >= stream.start && offset - stream.start <= static_cast<std::size_t>(stream.end - base)) {
         stream.next = base + (offset - stream.start);  // inside the buffer
     } else if (!stream.file) {

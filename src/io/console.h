@@ -10,6 +10,10 @@
 #define TAVO_PRINTF_FORMAT
 #endif
 
+// The control characters of Windows-1252 and of UTF-8's first 128: C0 and
+// DEL. No name shows one raw on the console, nor may a Palm name hold one.
+constexpr bool is_control_character(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
 // Prints a message, printf-style, to standard output. A line goes out once
 // it ends, whole, in one write.
 TAVO_PRINTF_FORMAT void print(const char* format, ...);
