@@ -28,6 +28,7 @@ struct PngRead {
     std::vector<std::uint8_t> held;  // an interlaced picture, whole
     bool any_row = false;        // libpng has made a row
     bool done = false;           // the last row is in
+    bool ended = false;          // the file's end chunk came, the last row or not
     bool refused = false;        // a callback refused the picture, and said so
     char message[160] = {};      // libpng's error
 };
@@ -40,7 +41,12 @@ PngRead& read_of(png_structp png) { return *static_cast<PngRead*>(png_get_progre
     png_longjmp(png, 1);
 }
 
-void on_warning(png_structp, png_const_charp) {}  // libpng's warnings stay silent
+// libpng's warnings are not told, but the first is kept: damage it passed
+// over (a bad checksum) may have cost rows.
+void on_warning(png_structp png, png_const_charp message) {
+    auto* r = static_cast<PngRead*>(png_get_error_ptr(png));
+    if (r->message[0] == '\0') std::snprintf(r->message, sizeof r->message, "%s", message);
+}
 
 [[noreturn]] void refuse(PngRead& r) {
     r.refused = true;
@@ -85,13 +91,13 @@ void on_row(png_structp png, png_bytep row, png_uint_32 number, int pass) {
     }
 }
 
-void on_end(png_structp png, png_infop) { read_of(png).done = true; }
+void on_end(png_structp png, png_infop) { read_of(png).ended = true; }
 
 // Hands the file to libpng as it comes, until the last row is in or the
 // file ends; 1 when libpng gave up.
 int feed(PngRead& r) {
     if (setjmp(png_jmpbuf(r.png))) return r.done ? 0 : 1;
-    while (!r.done) {
+    while (!r.done && !r.ended) {
         const std::span<const std::uint8_t> bytes = take_buffered(*r.d->in);
         if (bytes.empty()) break;
         png_process_data(r.png, r.info, const_cast<png_bytep>(bytes.data()), bytes.size());
@@ -114,7 +120,7 @@ int decode(PngRead& r) {
     for (std::size_t y = 0; r.any_row && y < r.held.size() / r.row_bytes; ++y)
         add_row(r.d->sink, {r.held.data() + r.row_bytes * y, r.row_bytes});
     if (r.done) return 0;
-    return stop_early(*r.d, failed != 0 ? Stop::DAMAGED : Stop::CUT_SHORT, r.message);
+    return stop_early(*r.d, failed != 0 || r.ended ? Stop::DAMAGED : Stop::CUT_SHORT, r.message);
 }
 
 }  // namespace

@@ -144,8 +144,6 @@ struct FileStream final : IStream {
     HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
 };
 
-std::uint32_t be32(const BYTE* b) { return std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3]; }
-
 // A PNG as WIC is shown it: the signature, the first IHDR, PLTE and tRNS,
 // the run of IDAT chunks, and an IEND of ours; every other chunk left out
 // unread.
@@ -156,7 +154,7 @@ void show_png(ByteStream& in, FileStream& file) {
     std::vector<std::string> shown;
     BYTE head[8];
     while (seek_to(in, at) == 0 && read_up_to(in, head, 8) == 8) {
-        const std::uint64_t chunk = 12 + std::uint64_t{be32(head)};
+        const std::uint64_t chunk = 12 + std::uint64_t{number_in(std::span(head).first(4), true)};
         const std::string type(reinterpret_cast<const char*>(head + 4), 4);
         if (in_data && type != "IDAT") break;  // the picture data is one run of chunks
         in_data = type == "IDAT";

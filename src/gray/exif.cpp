@@ -13,20 +13,16 @@ constexpr std::uint16_t ORIENTATION_TAG = 0x0112;
 constexpr std::uint16_t SHORT_TYPE = 3;
 constexpr std::size_t IFD_ENTRY_SIZE = 12;
 
-// The TIFF block inside the segment, in its own byte order.
+// The TIFF block, in its own byte order.
 struct Tiff {
     std::span<const std::uint8_t> bytes;
     bool big_endian = false;
 };
 
 // The 16- or 32-bit number at offset, false when it does not fit in the block.
-bool read_number(const Tiff& tiff, std::uint64_t offset, int size, std::uint32_t& value) {
-    if (offset > tiff.bytes.size() || tiff.bytes.size() - offset < static_cast<std::uint64_t>(size)) return false;
-    value = 0;
-    for (int k = 0; k < size; ++k) {
-        const int shift = tiff.big_endian ? 8 * (size - 1 - k) : 8 * k;
-        value |= std::uint32_t{tiff.bytes[static_cast<std::size_t>(offset) + static_cast<std::size_t>(k)]} << shift;
-    }
+bool read_number(const Tiff& tiff, std::uint64_t offset, std::size_t size, std::uint32_t& value) {
+    if (offset > tiff.bytes.size() || tiff.bytes.size() - offset < size) return false;
+    value = number_in(tiff.bytes.subspan(static_cast<std::size_t>(offset), size), tiff.big_endian);
     return true;
 }
 

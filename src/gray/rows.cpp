@@ -105,10 +105,10 @@ void add_row(GraySink& sink, std::span<const std::uint8_t> samples) {
     const auto channels = static_cast<std::size_t>(sink.info.format);
     std::fill(sink.row.begin(), sink.row.end(), 0.0);
     for (std::uint32_t i = 0; i < width; ++i) {
-        const std::uint8_t* p = samples.data() + i * channels;
-        const double gray = (i + 1) * channels > samples.size() ? 255.0  // white past a short row's end
-                            : channels == 1                      ? p[0]
-                                                                 : gray_of(p[0], p[1], p[2], p[3] / 255.0f);
+        const std::span<const std::uint8_t> p = (i + 1) * channels <= samples.size() ? samples.subspan(i * channels, channels)
+                                                                                     : std::span<const std::uint8_t>{};
+        const double gray = p.empty() ? 255.0  // white past a short row's end
+                            : channels == 1 ? p[0] : gray_of(p[0], p[1], p[2], p[3] / 255.0f);
         const std::uint32_t share = sink.column_share[i];
         sink.row[sink.column_to[i]] += gray * share;
         sink.row[sink.column_to[i] + 1] += gray * (sink.out_width - share);
