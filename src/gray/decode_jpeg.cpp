@@ -4,7 +4,7 @@
 // a few rows of memory whatever its size; a progressive one, or one whose
 // components lie in scans of their own, keeps its coefficients, within the
 // memory a decoder may hold. Its EXIF orientation comes from the APP1
-// segment libjpeg saves as it reads the header.
+// segment libjpeg hands over as it reads the header.
 //
 // libjpeg gives up by calling error_exit, which jumps back to decode_guarded.
 // Nothing with a destructor lives in the functions between the two: all the
@@ -50,6 +50,8 @@ struct Decoder {
     int scan_counted = 0;    // the scans whose work is counted
     std::uint64_t work = 0;  // coefficients to decode in them, over all blocks
     std::uint64_t work_limit = 0;
+    int orientation = 0;           // from the first EXIF segment; 0 before one
+    std::vector<JOCTET> segment;   // an APP1 segment being read
     std::vector<JSAMPLE> samples;  // the rows of one read, as decoded
     std::vector<JSAMPLE> rgba;     // one CMYK row as RGBA
 };
@@ -124,12 +126,29 @@ void watch_progress(j_common_ptr common) {
     if (dec.refused) std::longjmp(dec.jump, 1);
 }
 
-// The orientation in the first saved APP1 segment that holds EXIF.
-int orientation_of(const jpeg_decompress_struct& cinfo) {
-    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m != nullptr; m = m->next)
-        if (m->data_length >= EXIF_HEADER_SIZE && std::memcmp(m->data, "Exif\0\0", EXIF_HEADER_SIZE) == 0)
-            return orientation_in_tiff({m->data + EXIF_HEADER_SIZE, m->data_length - EXIF_HEADER_SIZE});
-    return 1;
+// The next byte of the file, as libjpeg's own marker readers take it.
+JOCTET next_byte(j_decompress_ptr cinfo) {
+    if (cinfo->src->bytes_in_buffer == 0) fill_input(cinfo);  // never fails: past the end, a fake EOI
+    cinfo->src->bytes_in_buffer--;
+    return *cinfo->src->next_input_byte++;
+}
+
+// libjpeg's reader of APP1 segments: the first that holds EXIF gives the
+// orientation, every one is passed over. (Saved by libjpeg instead, each
+// would stay in memory, as many as a file holds.)
+boolean read_app1(j_decompress_ptr cinfo) {
+    Decoder& dec = decoder_of(cinfo);
+    const unsigned high = next_byte(cinfo);
+    const unsigned length = (high << 8 | next_byte(cinfo)) - 2;  // what follows the length
+    if (length > 0xFFFF || dec.orientation != 0) {
+        skip_input(cinfo, length > 0xFFFF ? 0 : static_cast<long>(length));
+        return TRUE;
+    }
+    dec.segment.resize(length);
+    for (JOCTET& byte : dec.segment) byte = next_byte(cinfo);
+    const bool exif = length >= EXIF_HEADER_SIZE && std::memcmp(dec.segment.data(), "Exif\0\0", EXIF_HEADER_SIZE) == 0;
+    if (exif) dec.orientation = orientation_in_tiff(std::span(dec.segment).subspan(EXIF_HEADER_SIZE));
+    return TRUE;
 }
 
 // The rows that hold picture: all of them, unless the data ended during the
@@ -165,7 +184,7 @@ void add_samples(Decoder& dec, const JSAMPLE* row) {
 // Everything libjpeg does, under decode_guarded's jump: nothing here owns memory.
 int decode_steps(Decoder& dec) {
     jpeg_decompress_struct& cinfo = dec.cinfo;
-    jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_set_marker_processor(&cinfo, JPEG_APP0 + 1, read_app1);
     jpeg_read_header(&cinfo, TRUE);
     switch (cinfo.jpeg_color_space) {
         case JCS_GRAYSCALE: cinfo.out_color_space = JCS_GRAYSCALE; break;
@@ -180,7 +199,7 @@ int decode_steps(Decoder& dec) {
         }
     }
     dec.d->held_whole = jpeg_has_multiple_scans(&cinfo) != 0;  // its coefficients are held, and made into rows at the end
-    const int orientation = orientation_of(cinfo);
+    const int orientation = std::max(dec.orientation, 1);
     cinfo.scale_num = 1;
     cinfo.scale_denom = plan_rows(cinfo.image_width, cinfo.image_height, orientation).reduction;
     jpeg_calc_output_dimensions(&cinfo);
