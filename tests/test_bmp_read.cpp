@@ -1,11 +1,10 @@
-// BMP files through tavo-gray: every depth and layout other programs write,
-// the colour masks and opacity, RLE with its escapes, files cut short and
-// hostile headers; then the picture fuzz target's corpus replayed.
+// BMP files through tavo-gray (tests/pictures/, laid out by make.py there):
+// every depth and layout other programs write, the colour masks and
+// opacity, RLE with its escapes, files cut short and hostile headers; then
+// the picture fuzz target's corpus replayed.
 #include <functional>
-#include <tuple>
 #include <sstream>
 
-#include "make_pictures.h"
 #include "tool_fixture.h"
 
 // The picture fuzz target (fuzz/fuzz_gray.cpp): aborts when a property breaks.
@@ -14,10 +13,6 @@ int fuzz_gray_input(const std::uint8_t* data, std::size_t size);
 namespace {
 
 using LevelOf = std::function<std::uint8_t(int, int)>;
-
-Rgba ramp_picture(int width, int height, const LevelOf& level) {
-    return picture_of(width, height, [&](int x, int y) { return ramp(level(x, y)); });
-}
 
 Bytes levels_of(int width, int height, const LevelOf& level) {
     Bytes levels;
@@ -46,17 +41,17 @@ protected:
         args.insert(args.end(), names.begin(), names.end());
         return tavo_gray(args);
     }
-    // Puts each file, makes them all in one run without dithering, and
+    // Copies each picture, makes them all in one run without dithering, and
     // checks that each comes out with its levels (top row first).
-    void expect_levels(const std::vector<std::tuple<std::string, Bytes, Bytes>>& files) const {
+    void expect_levels(const std::vector<std::pair<std::string, Bytes>>& files) const {
         std::vector<std::string> names;
-        for (const auto& [name, bytes, levels] : files) {
-            put(name, bytes);
+        for (const auto& [name, levels] : files) {
+            copy_picture(name);
             names.push_back(name);
         }
         const ToolRun run = make(names, true);
         EXPECT_EQ(run.status, 0) << run.out;
-        for (const auto& [name, bytes, levels] : files) {
+        for (const auto& [name, levels] : files) {
             EXPECT_NE(run.out.find(name + " .. out/" + name + "\n"), std::string::npos) << run.out;
             EXPECT_EQ(read_back(file("out/" + name)).pixels, levels) << name;
         }
@@ -64,37 +59,36 @@ protected:
 };
 
 // A picture of the ramp's grays comes out with exactly its levels from every
-// depth, RLE, top-down and bottom-up, small or shrunk (made without
-// dithering: 5-5-5 keeps five bits of a gray, each pixel its nearest gray).
+// depth (its name's number), RLE, top-down and bottom-up, small or shrunk
+// (made without dithering: 5-5-5 keeps five bits of a gray, each pixel its
+// nearest gray).
 TEST_F(BmpRead, EveryDepthAndLayoutComesOutExactly) {
     const LevelOf two = [](int x, int y) { return static_cast<std::uint8_t>(pattern_level(x, y) % 2 * 15); };
     const LevelOf runs = [](int x, int y) {  // runs, single pixels and runs of one nibble pair
         return static_cast<std::uint8_t>(x < 9 ? pattern_level(x, y) : x < 40 ? (x / 5 + y) % 16 : y % 3);
     };
-    const LevelOf halves = [](int x, int y) { return pattern_level(x / 2, y / 2); };  // shrinks to pattern
-    struct Case { std::string name; int width; int height; BmpOptions options; LevelOf level; int out_width; int out_height; };
+    struct Case { std::string name; int width; int height; LevelOf level; };  // the picture made
     const std::vector<Case> cases = {
-        {"1.bmp", 13, 5, {.bits = 1}, two, 13, 5},
-        {"1-top.bmp", 33, 3, {.bits = 1, .top_down = true}, two, 33, 3},
-        {"4.bmp", 13, 7, {.bits = 4}, pattern_level, 13, 7},
-        {"4-top.bmp", 6, 5, {.bits = 4, .top_down = true}, pattern_level, 6, 5},
-        {"8.bmp", 17, 6, {.bits = 8}, pattern_level, 17, 6},
-        {"8-top.bmp", 3, 9, {.bits = 8, .top_down = true}, pattern_level, 3, 9},
-        {"24.bmp", 7, 9, {.bits = 24}, pattern_level, 7, 9},
-        {"24-top.bmp", 10, 4, {.bits = 24, .top_down = true}, pattern_level, 10, 4},
-        {"24-large.bmp", 320, 200, {.bits = 24}, halves, 160, 100},
-        {"32.bmp", 10, 4, {.bits = 32}, pattern_level, 10, 4},
-        {"rle8.bmp", 50, 6, {.bits = 8, .rle = true}, runs, 50, 6},
-        {"rle8-large.bmp", 320, 200, {.bits = 8, .rle = true}, halves, 160, 100},
-        {"rle8-wide.bmp", 160, 3, {.bits = 8, .rle = true}, [](int, int y) { return static_cast<std::uint8_t>(y); }, 160, 3},
-        {"rle4.bmp", 50, 6, {.bits = 4, .rle = true}, runs, 50, 6},
-        {"rle4-odd.bmp", 13, 7, {.bits = 4, .rle = true}, pattern_level, 13, 7},
-        {"16.bmp", 11, 5, {.bits = 16}, pattern_level, 11, 5},
+        {"1.bmp", 13, 5, two},
+        {"1-top.bmp", 33, 3, two},
+        {"4.bmp", 13, 7, pattern_level},
+        {"4-top.bmp", 6, 5, pattern_level},
+        {"8.bmp", 17, 6, pattern_level},
+        {"8-top.bmp", 3, 9, pattern_level},
+        {"24.bmp", 7, 9, pattern_level},
+        {"24-top.bmp", 10, 4, pattern_level},
+        {"24-large.bmp", 160, 2, pattern_level},  // made 320 x 4, each pixel 2 x 2
+        {"32.bmp", 10, 4, pattern_level},
+        {"rle8.bmp", 50, 6, runs},
+        {"rle8-large.bmp", 160, 2, pattern_level},  // made 320 x 4, each pixel 2 x 2
+        {"rle8-wide.bmp", 160, 3, [](int, int y) { return static_cast<std::uint8_t>(y); }},
+        {"rle4.bmp", 50, 6, runs},
+        {"rle4-odd.bmp", 13, 7, pattern_level},
+        {"16.bmp", 11, 5, pattern_level},
     };
     std::vector<std::string> names;
     for (const Case& c : cases) {
-        const Rgba rgba = ramp_picture(c.width, c.height, c.level);
-        ASSERT_TRUE(write_bmp_file((dir / c.name).string(), c.width, c.height, rgba, c.options)) << c.name;
+        copy_picture(c.name);
         names.push_back(c.name);
     }
     const ToolRun run = make(names, true);
@@ -102,58 +96,34 @@ TEST_F(BmpRead, EveryDepthAndLayoutComesOutExactly) {
     for (const Case& c : cases) {
         EXPECT_NE(run.out.find(c.name + " .. out/" + c.name + "\n"), std::string::npos) << run.out;
         const Bmp4Image image = read_back(file("out/" + c.name));
-        EXPECT_EQ(image.width * 1000 + image.height, c.out_width * 1000 + c.out_height) << c.name;
-        EXPECT_EQ(image.pixels, levels_of(c.out_width, c.out_height, c.width == c.out_width ? c.level : pattern_level)) << c.name;
+        EXPECT_EQ(image.width * 1000 + image.height, c.width * 1000 + c.height) << c.name;
+        EXPECT_EQ(image.pixels, levels_of(c.width, c.height, c.level)) << c.name;
     }
 }
 
-// The pixels the writer above does not make: colour masks, opacity and the
-// 4th byte that is not opacity, core headers, 2 bits, an index past the
-// palette. Each row of pixels, left to right, and its levels made without
-// dithering.
+// The pixels the writer of the files above does not make: colour masks,
+// opacity and the 4th byte that is not opacity, core headers, 2 bits, an
+// index past the palette. Each file's row (or rows) and its levels made
+// without dithering.
 TEST_F(BmpRead, MasksOpacityAndOtherHeaders) {
-    const auto u16s = [](std::initializer_list<std::uint32_t> values) {
-        Bytes b;
-        for (const std::uint32_t v : values) put_le(b, v, 2);
-        b.resize((b.size() + 3) / 4 * 4, 0);
-        return b;
-    };
-    const auto u32s = [](std::initializer_list<std::uint32_t> values) {
-        Bytes b;
-        for (const std::uint32_t v : values) put_le(b, v, 4);
-        return b;
-    };
-    const std::vector<std::uint32_t> rgba_masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
-    const Bytes black_fading = u32s({0x00000000, 0x88000000, 0xFF000000});  // black, opacity 0, 0x88 / 255 and 1
-    struct Case { std::string name; RawBmp file; Bytes levels; };
-    const std::vector<Case> cases = {
-        // 5-6-5: red 255, green 32 * 255 / 63, blue 255, white, black; read as 5-5-5 the second is nearly black
-        {"565.bmp", {.width = 5, .bits = 16, .compression = 3, .masks = {0xF800, 0x7E0, 0x1F}, .pixels = u16s({0xF800, 0x0400, 0x1F, 0xFFFF, 0})},
-         {11, 11, 13, 0, 15}},
-        {"565-v3.bmp", {.info_size = 56, .width = 3, .bits = 16, .compression = 3, .masks = {0xF800, 0x7E0, 0x1F, 0}, .pixels = u16s({0x0400, 0xFFFF, 0})},
-         {11, 0, 15}},
-        {"555-top-bit.bmp", {.width = 3, .bits = 16, .pixels = u16s({0x8000, 0xFFFF, 0x7C00})}, {15, 0, 11}},
-        {"32-fourth-byte-0.bmp", {.width = 3, .bits = 32, .pixels = u32s({0, 0xFFFFFF, 0xFF0000})}, {15, 0, 11}},
-        {"32-v3-rgb-opaque.bmp", {.info_size = 56, .width = 3, .bits = 32, .masks = rgba_masks, .pixels = black_fading}, {15, 15, 15}},
-        {"32-v5-alpha.bmp", {.info_size = 124, .width = 3, .bits = 32, .masks = rgba_masks, .pixels = black_fading}, {0, 8, 15}},
-        {"32-v4-alpha-bitfields.bmp", {.info_size = 108, .width = 3, .bits = 32, .compression = 3, .masks = rgba_masks, .pixels = black_fading},
-         {0, 8, 15}},
-        {"32-alphabitfields.bmp", {.width = 3, .bits = 32, .compression = 6, .masks = rgba_masks, .pixels = black_fading}, {0, 8, 15}},
-        {"32-bitfields-no-alpha.bmp", {.width = 3, .bits = 32, .compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF}, .pixels = black_fading},
-         {15, 15, 15}},
-        // red in the low byte: bytes red, green, blue, 0
-        {"32-bitfields-rgb.bmp", {.width = 3, .bits = 32, .compression = 3, .masks = {0xFF, 0xFF00, 0xFF0000}, .pixels = u32s({0xFF, 0xFF0000, 0xFFFFFF})},
-         {11, 13, 0}},
-        // bottom row black, white; top row red, black (its padding missing)
-        {"core-24.bmp", {.info_size = 12, .width = 2, .height = 2, .pixels = {0, 0, 0, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0xFF, 0, 0, 0}},
-         {11, 15, 15, 0}},
-        {"core-8.bmp", {.info_size = 12, .width = 3, .bits = 8, .palette = {0xFFFFFF, 0x888888}, .pixels = {1, 0, 1, 0}}, {7, 0, 7}},
-        {"2-bit.bmp", {.width = 5, .bits = 2, .palette = {0, 0xFFFFFF, 0xFF0000, 0x888888}, .pixels = {0x1B, 0x40, 0, 0}}, {15, 0, 11, 7, 0}},
-        {"index-past-palette.bmp", {.width = 3, .bits = 8, .palette = {0xFFFFFF}, .pixels = {0, 200, 0, 0}}, {0, 15, 0}},
-    };
-    std::vector<std::tuple<std::string, Bytes, Bytes>> files;
-    for (const Case& c : cases) files.emplace_back(c.name, raw_bmp(c.file), c.levels);
-    expect_levels(files);
+    expect_levels({
+        {"565.bmp", {11, 11, 13, 0, 15}},  // 5-6-5: red, green 32 * 255 / 63 (5-5-5: nearly black), blue, white, black
+        {"565-v3.bmp", {11, 0, 15}},       // the masks in a 56-byte header: green 32 * 255 / 63, white, black
+        {"555-top-bit.bmp", {15, 0, 11}},  // black with the unused top bit set, white, red
+        {"32-fourth-byte-0.bmp", {15, 0, 11}},  // black, white, red
+        // black of opacity 0, 0x88 / 255 and 1: opaque without an alpha mask or
+        // BI_BITFIELDS in a 56-byte header, transparent with one
+        {"32-v3-rgb-opaque.bmp", {15, 15, 15}},
+        {"32-v5-alpha.bmp", {0, 8, 15}},
+        {"32-v4-alpha-bitfields.bmp", {0, 8, 15}},
+        {"32-alphabitfields.bmp", {0, 8, 15}},
+        {"32-bitfields-no-alpha.bmp", {15, 15, 15}},
+        {"32-bitfields-rgb.bmp", {11, 13, 0}},  // red in the low byte: red, blue, white
+        {"core-24.bmp", {11, 15, 15, 0}},       // an OS/2 header; top row red, black (its padding missing); then black, white
+        {"core-8.bmp", {7, 0, 7}},              // an OS/2 header: palette entries of 3 bytes, white and gray 0x88
+        {"2-bit.bmp", {15, 0, 11, 7, 0}},       // black, white, red, gray 0x88, white
+        {"index-past-palette.bmp", {0, 15, 0}},  // a palette of white alone: index 200 black
+    });
 }
 
 // RLE as other programs and hostile files use it, each with a palette of
@@ -162,49 +132,38 @@ TEST_F(BmpRead, MasksOpacityAndOtherHeaders) {
 // absolute run past the row's end writes nothing past it, and a delta past
 // the last row ends the picture, whatever follows.
 TEST_F(BmpRead, RunLengthEscapesAndRunsPastTheRow) {
-    const std::vector<std::uint32_t> palette = {0x000000, 0xFFFFFF, 0xAAAAAA, 0x555555};
-    struct Case { std::string name; std::uint16_t bits; int width; int height; Bytes data; Bytes levels; };  // levels top row first
-    const std::vector<Case> cases = {
-        {"delta.bmp", 8, 4, 3, {2, 1, 0, 2, 1, 1, 1, 2, 0, 0, 4, 3, 0, 1}, {10, 10, 10, 10, 15, 15, 15, 5, 0, 0, 15, 15}},
-        {"early-end.bmp", 8, 3, 3, {3, 2, 0, 1, 3, 1, 3, 1}, {15, 15, 15, 15, 15, 15, 5, 5, 5}},
-        {"end-without-eol.bmp", 8, 2, 2, {2, 1, 0, 0, 1, 2, 0, 1}, {5, 15, 0, 0}},
-        {"run-past-row.bmp", 8, 3, 2, {200, 1, 0, 0, 250, 2, 0, 0}, {5, 5, 5, 0, 0, 0}},
-        {"absolute-past-row.bmp", 8, 3, 2, {0, 5, 1, 2, 3, 1, 2, 0, 0, 0, 1, 3, 0, 1}, {10, 15, 15, 0, 5, 10}},
-        {"delta-past-row.bmp", 8, 3, 1, {0, 2, 200, 0, 5, 1, 0, 1}, {15, 15, 15}},
-        {"delta-past-picture.bmp", 8, 2, 3, {2, 1, 0, 2, 0, 200, 2, 2, 0, 0, 2, 3, 0, 1}, {15, 15, 15, 15, 0, 0}},
-        {"rle4-absolute-odd.bmp", 4, 5, 1, {0, 5, 0x12, 0x30, 0x10, 0, 0, 1}, {0, 5, 10, 15, 0}},
-        {"rle4-run-pair.bmp", 4, 5, 1, {5, 0x13, 0, 1}, {0, 10, 0, 10, 0}},
-        {"rle4-absolute-past-row.bmp", 4, 2, 1, {0, 7, 0x21, 0x33, 0x33, 0x30, 0, 1}, {5, 0}},
-    };
-    std::vector<std::tuple<std::string, Bytes, Bytes>> files;
-    for (const Case& c : cases)
-        files.emplace_back(c.name, raw_bmp({.width = c.width, .height = c.height, .bits = c.bits, .compression = c.bits == 8 ? 1u : 2u,
-                                            .palette = palette, .pixels = c.data}), c.levels);
-    expect_levels(files);
+    expect_levels({
+        {"delta.bmp", {10, 10, 10, 10, 15, 15, 15, 5, 0, 0, 15, 15}},
+        {"early-end.bmp", {15, 15, 15, 15, 15, 15, 5, 5, 5}},
+        {"end-without-eol.bmp", {5, 15, 0, 0}},
+        {"run-past-row.bmp", {5, 5, 5, 0, 0, 0}},
+        {"absolute-past-row.bmp", {10, 15, 15, 0, 5, 10}},
+        {"delta-past-row.bmp", {15, 15, 15}},
+        {"delta-past-picture.bmp", {15, 15, 15, 15, 0, 0}},
+        {"rle4-absolute-odd.bmp", {0, 5, 10, 15, 0}},
+        {"rle4-run-pair.bmp", {0, 10, 0, 10, 0}},
+        {"rle4-absolute-past-row.bmp", {5, 0}},
+    });
 }
 
 // A file cut short after some rows is made as far as it goes, the rest
-// white, with a warning; cut before its first row, it is refused.
+// white, with a warning; cut before its first row, it is refused. 2 x 4
+// black at 24 bits, bottom-up or top-down, 11 bytes short, or 2 short (the
+// last row's padding), or 25 (no row); RLE8 of 2 x 3 ending after 2 rows.
 TEST_F(BmpRead, CutShortIsMadeAsFarAsItGoes) {
-    const std::vector<std::uint32_t> palette = {0x000000, 0xFFFFFF};
-    struct Case { std::string name; Bytes file; std::string warning; Bytes levels; };
-    const auto cut = [](const Bytes& whole, std::size_t drop) { return Bytes(whole.begin(), whole.end() - std::ptrdiff_t(drop)); };
-    const RawBmp bottom_up = {.width = 2, .height = 4, .pixels = Bytes(32, 0)};  // rows of 8 bytes, all black
-    RawBmp top_down = bottom_up;
-    top_down.height = -4;
-    const RawBmp rle = {.width = 2, .height = 3, .bits = 8, .compression = 1, .palette = palette, .pixels = {2, 1, 0, 0, 2, 0, 0, 0, 2}};
+    struct Case { std::string name; std::string warning; Bytes levels; };
     const std::vector<Case> cases = {
-        {"bottom-up.bmp", cut(raw_bmp(bottom_up), 11), "2 of 4", {0, 0, 0, 0, 15, 15, 15, 15}},
-        {"top-down.bmp", cut(raw_bmp(top_down), 11), "2 of 4", {15, 15, 15, 15, 0, 0, 0, 0}},
-        {"rle.bmp", raw_bmp(rle), "2 of 3", {0, 0, 15, 15, 0, 0}},
-        {"unpadded-last-row.bmp", cut(raw_bmp(bottom_up), 2), "", {15, 15, 15, 15, 15, 15, 15, 15}},
+        {"bottom-up.bmp", "2 of 4", {0, 0, 0, 0, 15, 15, 15, 15}},
+        {"top-down.bmp", "2 of 4", {15, 15, 15, 15, 0, 0, 0, 0}},
+        {"rle.bmp", "2 of 3", {0, 0, 15, 15, 0, 0}},
+        {"unpadded-last-row.bmp", "", {15, 15, 15, 15, 15, 15, 15, 15}},
     };
     std::vector<std::string> names;
     for (const Case& c : cases) {
-        put(c.name, c.file);
+        copy_picture(c.name);
         names.push_back(c.name);
     }
-    put("no-row.bmp", cut(raw_bmp(bottom_up), 25));
+    copy_picture("no-row.bmp");
     names.push_back("no-row.bmp");
     const ToolRun run = make(names);
     EXPECT_EQ(run.status, 1);
@@ -221,8 +180,7 @@ TEST_F(BmpRead, CutShortIsMadeAsFarAsItGoes) {
 // Headers that cannot make a picture: one line each saying why, status 1,
 // nothing written.
 TEST_F(BmpRead, HostileHeadersAreRefused) {
-    const Bytes good = raw_bmp({.width = 5, .height = 3, .pixels = Bytes(48, 0x80)});
-    const Bytes short_palette = raw_bmp({.width = 2, .bits = 8, .palette = {0, 0, 0}, .pixels = {0, 0, 0, 0}});
+    const Bytes good = bytes_of(PICTURES / "good.bmp");  // 5 x 3 at 24 bits
     const std::string too_large = "pixels, more than tavo-gray takes";
     struct Case { Bytes file; std::string message; };
     const std::vector<Case> cases = {
@@ -243,8 +201,8 @@ TEST_F(BmpRead, HostileHeadersAreRefused) {
         {Bytes(good.begin(), good.begin() + 30), "Error - BMP: the file is cut short in its header\n"},
         {patched(good, 10, 0xFFFFFFFF), "Error - BMP: the file is cut short before its first row\n"},
         {patched(good, 10, static_cast<std::uint32_t>(good.size())), "Error - BMP: the file is cut short before its first row\n"},
-        {raw_bmp({.width = 2, .bits = 8, .palette = std::vector<std::uint32_t>(3, 0)}), "Error - BMP: the file is cut short before its first row\n"},
-        {patched(short_palette, 46, 200), "Error - BMP: the file is cut short in its palette\n"},  // 200 entries claimed
+        {bytes_of(PICTURES / "palette-no-pixels.bmp"), "Error - BMP: the file is cut short before its first row\n"},
+        {bytes_of(PICTURES / "short-palette.bmp"), "Error - BMP: the file is cut short in its palette\n"},  // 3 of 200 entries
     };
     std::vector<std::string> names;
     for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -271,8 +229,7 @@ TEST(Replay, PicturesAndCrashersPassTheGrayFuzzTarget) {
     for (const char* folder : {TAVO_SOURCE_DIR "/fuzz/pictures", TAVO_SOURCE_DIR "/fuzz/crashers/gray"}) {
         if (!fs::exists(folder)) continue;
         for (const auto& entry : fs::directory_iterator(folder)) {
-            std::ifstream in(entry.path(), std::ios::binary);
-            const Bytes input(std::istreambuf_iterator<char>(in), {});
+            const Bytes input = bytes_of(entry.path());
             console_of([&] { EXPECT_EQ(fuzz_gray_input(input.data(), input.size()), 0) << entry.path(); });
             ++replayed;
         }

@@ -1,46 +1,25 @@
-// tavo-gray as the user meets it, on pictures the tests write themselves with
-// the libraries' encoders: the rules of the picture it makes, what it never writes
-// over, what it cannot read; then both programs' command lines.
+// tavo-gray as the user meets it, on pictures committed in tests/pictures/
+// (made by make.py there): the rules of the picture it makes, what it never
+// writes over, what it cannot read; then both programs' command lines.
 #include <cmath>
-#include <functional>
 #include <sstream>
 
 #include "gray/picture.h"
-#include "make_pictures.h"
 #include "tool_fixture.h"
 
 namespace {
 
-std::uint32_t pattern_gray(int x, int y) { return ramp(pattern_index(static_cast<std::size_t>(x), static_cast<std::size_t>(y))); }
+class Gray : public Tool {};
 
-// Writes rgba in the format the name's extension tells.
-void write_picture(const fs::path& path, int width, int height, const Rgba& rgba) {
-    const std::string kind = path.extension().string();
-    bool written = false;
-    if (kind == ".png") written = write_png(path.string(), width, height, rgba);
-    if (kind == ".jpg") written = write_jpeg(path.string(), width, height, rgba);
-    if (kind == ".bmp") written = write_bmp_file(path.string(), width, height, rgba);
-    if (kind == ".gif") written = write_gif(path.string(), width, height, rgba);
-    if (kind == ".webp") written = write_webp(path.string(), width, height, rgba);
-    ASSERT_TRUE(written) << path;
-}
-
-class Gray : public Tool {
-protected:
-    void picture(const std::string& name, int width, int height, const std::function<std::uint32_t(int, int)>& colour) const {
-        write_picture(dir / name, width, height, picture_of(width, height, colour));
-    }
-};
-
-// A picture that fits and holds only grays of the ramp comes out exactly, in
-// every format, written with the export's palette; copies of one name are
-// numbered. Windows (under Wine) has no WebP decoder: that file is refused
-// and takes no number.
+// A picture that fits and holds only grays of the ramp (150 x 99 of
+// pattern_index) comes out exactly, in every format, written with the
+// export's palette; copies of one name are numbered. Windows (under Wine)
+// has no WebP decoder: that file is refused and takes no number.
 TEST_F(Gray, APictureThatFitsComesOutExactly) {
     fs::create_directory(dir / "out");
     const std::string greek = "\u0395\u03BB\u03BB\u03AC\u03B4\u03B1";  // outside any Western code page
-    for (const std::string& name : std::vector<std::string>{"fits.png", "fits.bmp", "fits.gif", "fits.webp", greek + ".png"})
-        picture(name, 150, 99, pattern_gray);
+    for (const char* name : {"fits.png", "fits.bmp", "fits.gif", "fits.webp"}) copy_picture(name);
+    copy_picture("fits.png", greek + ".png");
     const ToolRun run = tavo_gray({"-o", "out", "fits.png", "fits.bmp", "fits.gif", "fits.webp", greek + ".png"});
     EXPECT_EQ(run.status, under_wine ? 1 : 0);
     const std::string webp = under_wine ? "Error - WebP: Windows has no decoder for it installed\n" : "out/fits (4).bmp\n";
@@ -54,10 +33,11 @@ TEST_F(Gray, APictureThatFitsComesOutExactly) {
 }
 
 // Only a picture larger than 160 x 160 is shrunk, to fit and keeping its
-// shape, each pixel the mean of the area it covers.
+// shape, each pixel the mean of the area it covers: a JPEG of 100 x 400, a
+// black PNG of 1000 x 3.
 TEST_F(Gray, ALargerPictureIsShrunkToFit) {
-    picture("tall.jpg", 100, 400, [](int x, int y) { return (x + y) % 7 == 0 ? 0xFFu : 0xFFFFFFFFu; });
-    picture("thin.png", 1000, 3, [](int, int) { return 0xFFu; });
+    copy_picture("tall.jpg");
+    copy_picture("thin.png");
     const ToolRun run = tavo_gray({"tall.jpg", "thin.png"});
     EXPECT_EQ(run.out, "tall.jpg .. tall.bmp\nthin.png .. thin.bmp\n");
     const Bmp4Image tall = read_back(file("tall.bmp"));
@@ -70,8 +50,8 @@ TEST_F(Gray, ALargerPictureIsShrunkToFit) {
 // Transparency is put onto white; a gray between two of the ramp is
 // dithered, or taken to its nearest gray alone with --line-art.
 TEST_F(Gray, TransparencyGoesOntoWhiteAndLineArtIsNotDithered) {
-    picture("alpha.png", 3, 1, [](int x, int) { return x == 0 ? 0x00u : x == 1 ? 0x88u : 0xFFu; });  // black, opacity 0 to 1
-    picture("mid.png", 16, 16, [](int, int) { return 0x808080FFu; });  // gray 128: 7.47 levels from white
+    copy_picture("alpha.png");  // black, opacity 0, 0x88 / 255 and 1
+    copy_picture("mid.png");    // 16 x 16 of gray 128: 7.47 levels from white
     fs::create_directory(dir / "art");
     EXPECT_EQ(tavo_gray({"alpha.png", "mid.png"}).status, 0);
     EXPECT_EQ(tavo_gray({"--line-art", "-o", "art", "mid.png"}).status, 0);
@@ -95,8 +75,8 @@ TEST_F(Gray, NoFileIsWrittenOverAndBadFilesAreReported) {
     put("a.bmp", drawing);
     put("b.bmp", users);
     put("b (2).bmp", users);
-    picture("a.png", 2, 1, [](int x, int) { return ramp(x == 0 ? 15 : 0); });
-    picture("b.png", 2, 1, [](int x, int) { return ramp(x == 0 ? 0 : 15); });
+    copy_picture("black-white.png", "a.png");
+    copy_picture("white-black.png", "b.png");
     put("broken.png", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'});
     put("notes.png", {'h', 'e', 'l', 'l', 'o'});
     fs::create_directory(dir / "folder.png");
@@ -129,7 +109,7 @@ TEST_F(Gray, NoFileIsWrittenOverAndBadFilesAreReported) {
 // -o writes into its folder, made with its missing parents and said so; a
 // folder that is a file is refused before any picture is read.
 TEST_F(Gray, TheFolderWrittenToIsMadeWhenMissing) {
-    picture("p.png", 2, 1, [](int x, int) { return ramp(x == 0 ? 15 : 0); });
+    copy_picture("black-white.png", "p.png");
     put("file", {'x'});
     ToolRun run = tavo_gray({"-o", "new/sub", "p.png"});
     EXPECT_EQ(run.status, 0);
@@ -152,8 +132,7 @@ TEST_F(Gray, LongNamesAreCutToFit) {
     std::string accents;
     for (int i = 0; i < 127; ++i) accents += "\u00E9";  // two bytes each
     const std::string name = accents + "x";           // 255 bytes, no extension
-    picture("p.png", 2, 1, [](int x, int) { return ramp(x == 0 ? 15 : 0); });
-    fs::copy_file(dir / "p.png", dir / name);
+    copy_picture("black-white.png", name);
     const ToolRun run = tavo_gray({name, name});
     EXPECT_EQ(run.status, 0) << run.out;
     const std::string cut = accents.substr(0, 250);  // byte 251 is inside a character
@@ -166,8 +145,8 @@ TEST_F(Gray, LongNamesAreCutToFit) {
 // ends with status 1.
 TEST_F(Gray, AFileSizeLimitFailsOnlyTheFileThatPassesIt) {
     if (under_wine) GTEST_SKIP() << "the limit would bind Wine's own server";
-    picture("small.png", 2, 1, [](int x, int) { return ramp(x == 0 ? 15 : 0); });
-    picture("large.png", 160, 160, [](int x, int y) { return ramp(pattern_index(static_cast<std::size_t>(x), static_cast<std::size_t>(y))); });
+    copy_picture("black-white.png", "small.png");
+    copy_picture("large.png");  // 160 x 160 of pattern_index
     const ToolRun run = sh("ulimit -f 8; tavo_gray -o out large.png large.png small.png");  // 4 KiB: less than 160 x 160
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "Made the folder out\nlarge.png .. Cannot write file out/large.bmp\n"

@@ -1,14 +1,14 @@
-// JPEG files as tavo-gray reads them, written by libjpeg's own compressor:
-// every variant showing the grays it holds, the eight EXIF orientations
-// turned upright, the orientation reader on hostile segments, and hostile
-// files each ending quickly with its one line.
+// JPEG files as tavo-gray reads them (tests/pictures/, made by libjpeg's
+// own compressor through make.py there): every variant showing the grays it
+// holds, the eight EXIF orientations turned upright, the orientation reader
+// on hostile segments, and hostile files each ending quickly with its one
+// line.
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "formats/bmp4.h"
 #include "gray/decode.h"
-#include "make_pictures.h"
 #include "tool_fixture.h"
 
 namespace {
@@ -16,38 +16,27 @@ namespace {
 // The level of each of a picture's flat areas: area (ax, ay) of a grid.
 int area_level(int ax, int ay) { return pattern_index(static_cast<std::size_t>(ax), static_cast<std::size_t>(ay)); }
 
-// A picture of flat areas side x side, each the colour of its level.
-Rgba areas_picture(int width, int height, int side) {
-    return picture_of(width, height, [side](int x, int y) {
-        return colour_of_level(area_level(x / side, y / side), (x / side + y / side) % 2 != 0) << 8 | 0xFF;
-    });
-}
-
 class Jpeg : public Tool {
 protected:
-    void write(const std::string& name, int width, int height, const Rgba& rgba, const JpegOptions& options = {}) const {
-        ASSERT_TRUE(write_jpeg((dir / name).string(), width, height, rgba, options)) << name;
-    }
     Bmp4Image made(const std::string& name) const { return read_back(file(name)); }
 };
 
-const JpegOptions VARIANTS[] = {{}, {.progressive = true}, {.gray = true}, {.progressive = true, .gray = true}, {.cmyk = true},
-                                {.progressive = true, .cmyk = true}, {.arithmetic = true}, {.progressive = true, .arithmetic = true}};
-
 // Each variant of a picture that fits shows the level of each flat area:
 // exactly away from the areas' borders, where 4:2:0's colour is shared
-// between areas, and within one level on them.
+// between areas, and within one level on them. The areas are colours of
+// their level's gray, two colours taking turns; v0 to v7: baseline,
+// progressive, gray, progressive gray, Adobe's inverted CMYK, progressive
+// CMYK, arithmetic coding, progressive arithmetic.
 TEST_F(Jpeg, EveryVariantShowsItsGrays) {
     constexpr int W = 160;
     constexpr int H = 112;
     constexpr int SIDE = 16;
-    const Rgba rgba = areas_picture(W, H, SIDE);
-    constexpr int n = static_cast<int>(std::size(VARIANTS));
+    constexpr int n = 8;
     std::vector<std::string> args = {"--line-art"};
     std::string expected;
     for (int i = 0; i < n; ++i) {
         const std::string name = "v" + std::to_string(i);
-        write(name + ".jpg", W, H, rgba, VARIANTS[i]);
+        copy_picture(name + ".jpg");
         args.push_back(name + ".jpg");
         expected += name + ".jpg .. " + name + ".bmp\n";
     }
@@ -75,43 +64,9 @@ constexpr const char* LETTER_F[] = {"######", "######", "##....", "##....", "###
 
 bool f_is_black(int x, int y, int block) { return LETTER_F[y / block][x / block] == '#'; }
 
-// Where EXIF puts the stored picture's first row and first column on the
-// screen, per orientation 1..8: the stored pixel (sx, sy) of a stored
-// width x height picture that shows at (x, y).
-void stored_pixel(int orientation, int x, int y, int width, int height, int& sx, int& sy) {
-    switch (orientation) {
-        case 1: sx = x, sy = y; break;                            // row 0 on top, column 0 on the left
-        case 2: sx = width - 1 - x, sy = y; break;                // row 0 on top, column 0 on the right
-        case 3: sx = width - 1 - x, sy = height - 1 - y; break;   // row 0 at the bottom, column 0 on the right
-        case 4: sx = x, sy = height - 1 - y; break;               // row 0 at the bottom, column 0 on the left
-        case 5: sx = y, sy = x; break;                            // row 0 on the left, column 0 on top
-        case 6: sx = y, sy = height - 1 - x; break;               // row 0 on the right, column 0 on top
-        case 7: sx = width - 1 - y, sy = height - 1 - x; break;   // row 0 on the right, column 0 at the bottom
-        default: sx = width - 1 - y, sy = x; break;               // 8: row 0 on the left, column 0 at the bottom
-    }
-}
-
-// The letter F stored so that orientation shows it upright.
-Rgba stored_f(int orientation, int block, int& width, int& height) {
-    const int shown_w = 6 * block;
-    const int shown_h = 10 * block;
-    width = orientation >= 5 ? shown_h : shown_w;
-    height = orientation >= 5 ? shown_w : shown_h;
-    Rgba rgba(static_cast<std::size_t>(width * height) * 4, 0xFF);
-    for (int y = 0; y < shown_h; ++y) {
-        for (int x = 0; x < shown_w; ++x) {
-            int sx = 0;
-            int sy = 0;
-            stored_pixel(orientation, x, y, width, height, sx, sy);
-            const std::size_t at = static_cast<std::size_t>(sy * width + sx) * 4;
-            if (f_is_black(x, y, block)) rgba[at] = rgba[at + 1] = rgba[at + 2] = 0;
-        }
-    }
-    return rgba;
-}
-
-// Each of the eight orientations of the letter F comes out upright, the
-// same picture as orientation 1's, small or shrunk while decoding (a
+// Each of the eight orientations of the letter F (f<block>_<orientation>.jpg,
+// stored so that its EXIF Orientation shows it upright) comes out upright,
+// the same picture as orientation 1's, small or shrunk while decoding (a
 // sideways picture 640 x 384 shows 96 x 160), the even ones of those
 // progressive: the same coefficients decode to the same pixels.
 TEST_F(Jpeg, EveryOrientationComesOutUpright) {
@@ -119,11 +74,8 @@ TEST_F(Jpeg, EveryOrientationComesOutUpright) {
     std::string expected;
     for (const int block : {8, 64}) {
         for (int orientation = 1; orientation <= 8; ++orientation) {
-            int width = 0;
-            int height = 0;
-            const Rgba rgba = stored_f(orientation, block, width, height);
             const std::string name = "f" + std::to_string(block) + "_" + std::to_string(orientation);
-            write(name + ".jpg", width, height, rgba, {.progressive = block == 64 && orientation % 2 == 0, .orientation = orientation});
+            copy_picture(name + ".jpg");
             args.push_back(name + ".jpg");
             expected += name + ".jpg .. " + name + ".bmp\n";
         }
@@ -146,14 +98,37 @@ TEST_F(Jpeg, EveryOrientationComesOutUpright) {
     }
 }
 
+// A TIFF block as a JPEG's EXIF segment holds it, in either byte order
+// (mm: Motorola's), IFD0 at ifd with count entries (count may claim more
+// than are written), the entries, no next IFD.
+struct ExifEntry {
+    unsigned tag;
+    unsigned type;  // 3, SHORT: the value in the entry's first two bytes; others all four
+    std::uint64_t count;
+    std::uint32_t value;
+};
+Bytes tiff(bool mm, const std::vector<ExifEntry>& entries, std::uint64_t ifd = 8, std::uint64_t count = ~0ull, unsigned magic = 42) {
+    const auto put = [mm](Bytes& b, std::uint64_t value, int size) { mm ? put_be(b, value, size) : put_le(b, value, size); };
+    Bytes b = {static_cast<std::uint8_t>(mm ? 'M' : 'I'), static_cast<std::uint8_t>(mm ? 'M' : 'I')};
+    put(b, magic, 2);
+    put(b, ifd, 4);
+    put(b, count == ~0ull ? entries.size() : count, 2);
+    for (const ExifEntry& e : entries) {
+        put(b, e.tag, 2), put(b, e.type, 2), put(b, e.count, 4);
+        if (e.type == 3) put(b, e.value, 2), put(b, 0, 2);
+        else put(b, e.value, 4);
+    }
+    put(b, 0, 4);
+    return b;
+}
+
 constexpr unsigned ORIENTATION = 0x0112;
 const ExifEntry MAKE = {0x010F, 2, 4, 0x4142};  // "AB\0\0" in the entry
 
 // The orientation reader on hostile TIFF blocks: anything but a well-formed
 // SHORT Orientation 1..8 inside the block reads as upright.
 TEST(JpegOrientation, HostileBlocksReadAsUpright) {
-    const auto tiff = [](const Bytes& app1) { return Bytes(app1.begin() + 6, app1.end()); };  // past "Exif\0\0"
-    const Bytes ii6 = tiff(exif_block(false, {MAKE, {ORIENTATION, 3, 1, 6}}));
+    const Bytes ii6 = tiff(false, {MAKE, {ORIENTATION, 3, 1, 6}});
     Bytes cut_entry = ii6;
     cut_entry.resize(cut_entry.size() - 4 - 6);  // the next-IFD offset and most of the Orientation entry gone
     struct Case {
@@ -163,17 +138,17 @@ TEST(JpegOrientation, HostileBlocksReadAsUpright) {
     };
     const Case cases[] = {
         {"II", ii6, 6},
-        {"MM", tiff(exif_block(true, {MAKE, {ORIENTATION, 3, 1, 8}})), 8},
+        {"MM", tiff(true, {MAKE, {ORIENTATION, 3, 1, 8}}), 8},
         {"empty", {}, 1},
-        {"value 0", tiff(exif_block(false, {{ORIENTATION, 3, 1, 0}})), 1},
-        {"value 9", tiff(exif_block(true, {{ORIENTATION, 3, 1, 9}})), 1},
-        {"type LONG", tiff(exif_block(false, {{ORIENTATION, 4, 1, 6}})), 1},
-        {"count 2", tiff(exif_block(true, {{ORIENTATION, 3, 2, 6}})), 1},
-        {"count huge, the tag not among the entries", tiff(exif_block(false, {MAKE}, 8, 0xFFFF)), 1},
-        {"IFD past the block", tiff(exif_block(false, {{ORIENTATION, 3, 1, 6}}, 60)), 1},
-        {"IFD offset 0xFFFFFFFF", tiff(exif_block(true, {{ORIENTATION, 3, 1, 6}}, 0xFFFFFFFF)), 1},
+        {"value 0", tiff(false, {{ORIENTATION, 3, 1, 0}}), 1},
+        {"value 9", tiff(true, {{ORIENTATION, 3, 1, 9}}), 1},
+        {"type LONG", tiff(false, {{ORIENTATION, 4, 1, 6}}), 1},
+        {"count 2", tiff(true, {{ORIENTATION, 3, 2, 6}}), 1},
+        {"count huge, the tag not among the entries", tiff(false, {MAKE}, 8, 0xFFFF), 1},
+        {"IFD past the block", tiff(false, {{ORIENTATION, 3, 1, 6}}, 60), 1},
+        {"IFD offset 0xFFFFFFFF", tiff(true, {{ORIENTATION, 3, 1, 6}}, 0xFFFFFFFF), 1},
         {"byte order IM", [&] { Bytes b = ii6; b[1] = 'M'; return b; }(), 1},
-        {"not 42", tiff(exif_block(false, {{ORIENTATION, 3, 1, 6}}, 8, ~0ull, 43)), 1},
+        {"not 42", tiff(false, {{ORIENTATION, 3, 1, 6}}, 8, ~0ull, 43), 1},
         {"TIFF header cut", {'I', 'I', 42, 0}, 1},
         {"entry cut by the block's end", cut_entry, 1},
     };
@@ -198,22 +173,13 @@ void set_size(Bytes& file, std::uint8_t sof, unsigned width, unsigned height) {
 
 Bytes first_bytes(const Bytes& file, std::size_t size) { return Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(size)); }
 
-// A dark picture of even detail, so that its data is spread evenly down the rows.
-Rgba textured(int width, int height) {
-    return picture_of(width, height, [](int x, int y) {
-        const auto g = static_cast<std::uint32_t>(30 + (x * 7 + y * 13 + (x * y) % 11) % 50);
-        return g << 24 | g << 16 | g << 8 | 0xFF;
-    });
-}
-
 // Hostile files end quickly, each with its one line: refused with the
-// problem in plain words, or made as far as they go with a warning.
+// problem in plain words, or made as far as they go with a warning. They
+// are made from 64 x 64 pictures of a dark even texture: baseline,
+// progressive gray and progressive colour.
 TEST_F(Jpeg, HostileFilesEndWithTheirOneLine) {
-    write("base.jpg", 64, 64, textured(64, 64));
-    write("prog.jpg", 64, 64, textured(64, 64), {.progressive = true, .gray = true});
-    write("color.jpg", 64, 64, textured(64, 64), {.progressive = true});
-    const Bytes base = file("base.jpg");
-    const Bytes prog = file("prog.jpg");
+    const Bytes base = bytes_of(PICTURES / "textured.jpg");
+    const Bytes prog = bytes_of(PICTURES / "textured-progressive-gray.jpg");
     const std::size_t dht = find_marker(base, 0xC4);
     const std::size_t scan = after_segment(base, find_marker(base, 0xDA));
 
@@ -230,7 +196,7 @@ TEST_F(Jpeg, HostileFilesEndWithTheirOneLine) {
     set_size(over_jpeg, 0xC0, 65501, 100);
     Bytes wide = first_bytes(base, scan);
     set_size(wide, 0xC0, 60000, 4000);
-    Bytes memory = file("color.jpg");  // 16000 x 16000 progressive 4:2:0: 768 MB of coefficients
+    Bytes memory = bytes_of(PICTURES / "textured-progressive.jpg");  // 16000 x 16000 progressive 4:2:0: 768 MB of coefficients
     set_size(memory, 0xC2, 16000, 16000);
     Bytes twelve_bits = base;
     twelve_bits[find_marker(base, 0xC0) + 4] = 12;
@@ -302,11 +268,9 @@ TEST_F(Jpeg, HostileFilesEndWithTheirOneLine) {
 // the rest white, with a warning; a progressive one cut in a later scan has
 // every row, coarser.
 TEST_F(Jpeg, ACutShortFileIsMadeAsFarAsItGoes) {
-    constexpr int SIDE = 160;
-    write("whole.jpg", SIDE, SIDE, textured(SIDE, SIDE));
-    write("prog.jpg", SIDE, SIDE, textured(SIDE, SIDE), {.progressive = true});
-    const Bytes whole = file("whole.jpg");
-    const Bytes prog = file("prog.jpg");
+    constexpr int SIDE = 64;
+    const Bytes whole = bytes_of(PICTURES / "textured.jpg");
+    const Bytes prog = bytes_of(PICTURES / "textured-progressive.jpg");
     const std::size_t scan = after_segment(whole, find_marker(whole, 0xDA));
     put("cut.jpg", first_bytes(whole, scan + (whole.size() - scan) / 2));
     put("prog_cut.jpg", first_bytes(prog, prog.size() * 3 / 4));
@@ -326,7 +290,7 @@ TEST_F(Jpeg, ACutShortFileIsMadeAsFarAsItGoes) {
     while (first_white < SIDE && whites(cut, first_white) == 0) ++first_white;
     EXPECT_EQ(first_white % 16, 0);  // whole rows of 4:2:0 blocks
     EXPECT_EQ(run.out, "cut.jpg .. Warning - JPEG: the file is cut short after " + std::to_string(first_white) +
-                           " of 160 rows; the rest is white\ncut.bmp\nprog_cut.jpg .. " + as_far + "prog_cut.bmp\n");
+                           " of " + std::to_string(SIDE) + " rows; the rest is white\ncut.bmp\nprog_cut.jpg .. " + as_far + "prog_cut.bmp\n");
     EXPECT_GE(first_white, SIDE / 4);
     EXPECT_LE(first_white, SIDE * 3 / 4);
     for (int y = first_white; y < SIDE; ++y) EXPECT_EQ(whites(cut, y), SIDE) << y;

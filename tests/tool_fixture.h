@@ -25,6 +25,15 @@ inline std::string env_or(const char* name, const char* fallback) {
     return value != nullptr && *value != '\0' ? value : fallback;
 }
 
+inline Bytes bytes_of(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// The pictures the tests read, committed beside the script that made them
+// (tests/pictures/make.py).
+inline const fs::path PICTURES = fs::path(TAVO_SOURCE_DIR) / "tests" / "pictures";
+
 struct ToolRun {
     int status = -1;
     std::string out;  // standard output, CRLF made LF
@@ -95,9 +104,10 @@ protected:
             text.replace(at, 2, 1, static_cast<char>((text[at] & 0x1F) << 6 | (text[at + 1] & 0x3F)));
         return text;
     }
-    Bytes file(const std::string& name) const {
-        std::ifstream in(dir / name, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
+    Bytes file(const std::string& name) const { return bytes_of(dir / name); }
+    // Copies a committed picture into the test's folder, as its own name or as.
+    void copy_picture(const std::string& name, const std::string& as = "") const {
+        fs::copy_file(PICTURES / name, dir / (as.empty() ? name : as));
     }
     void put(const std::string& name, const Bytes& bytes) const {
         std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
@@ -125,10 +135,4 @@ inline Bmp4Image read_back(const Bytes& file) {
     EXPECT_EQ(read_bmp_header(stream, header), 0);
     EXPECT_EQ(read_bmp_pixels(stream, header, {160, 160}, image), BmpError::NONE);
     return image;
-}
-
-// The gray of a level in the export palette, opaque, as 0xRRGGBBAA.
-inline std::uint32_t ramp(unsigned level) {
-    const std::uint32_t g = 255 - 17 * level;
-    return g << 24 | g << 16 | g << 8 | 0xFF;
 }
