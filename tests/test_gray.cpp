@@ -5,6 +5,8 @@
 #include <sstream>
 
 #include "gray/picture.h"
+#include "gray/tavo_gray.h"
+#include "io/console.h"
 #include "tool_fixture.h"
 
 namespace {
@@ -22,7 +24,7 @@ TEST_F(Gray, APictureThatFitsComesOutExactly) {
     copy_picture("fits.png", greek + ".png");
     const ToolRun run = tavo_gray({"-o", "out", "fits.png", "fits.bmp", "fits.gif", "fits.webp", greek + ".png"});
     EXPECT_EQ(run.status, under_wine ? 1 : 0);
-    const std::string webp = under_wine ? "Error - WebP: Windows has no decoder for it installed\n" : "out/fits (4).bmp\n";
+    const std::string webp = under_wine ? no_decoder_on_windows("WebP") + "\n" : "out/fits (4).bmp\n";
     EXPECT_TRUE(run.out.starts_with("fits.png .. out/fits.bmp\nfits.bmp .. out/fits (2).bmp\n"
                                     "fits.gif .. out/fits (3).bmp\nfits.webp .. " + webp)) << run.out;
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 5) << run.out;
@@ -79,19 +81,23 @@ TEST_F(Gray, NoFileIsWrittenOverAndBadFilesAreReported) {
     copy_picture("white-black.png", "b.png");
     put("broken.png", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'});
     put("notes.png", {'h', 'e', 'l', 'l', 'o'});
+    put("empty.png", {});
     fs::create_directory(dir / "folder.png");
-    ToolRun run = tavo_gray({"a.bmp", "a.png", "b.png", "missing.png", "./missing.bmp", "folder.png", "notes.png", "broken.png"});
+    ToolRun run = tavo_gray({"a.bmp", "a.png", "b.png", "missing.png", "./missing.bmp", "*.jpeg", "folder.png", "notes.png",
+                             "empty.png", "broken.png"});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.out.starts_with("a.bmp .. Error - the picture would replace a.bmp; write into another folder with -o DIR\n"
                                     "a.png .. a (2).bmp\n"
                                     "b.png .. b (3).bmp\n"
-                                    "missing.png .. Error while opening missing.png\n"
-                                    "./missing.bmp .. Error while opening ./missing.bmp\n"
-                                    "folder.png .. Error while opening folder.png\n"
-                                    "notes.png .. Error - not a picture tavo-gray reads (PNG, JPEG, GIF, BMP, WebP)\n"
+                                    "missing.png .. Error while opening missing.png: no such file\n"
+                                    "./missing.bmp .. Error while opening ./missing.bmp: no such file\n"
+                                    "*.jpeg .. Error - no file matches *.jpeg\n"
+                                    "folder.png .. Error while opening folder.png: it is a folder\n"
+                                    "notes.png .. Error - not a picture tavo-gray reads (JPEG, PNG, GIF, BMP, WebP, HEIC, AVIF)\n"
+                                    "empty.png .. Error - the file is empty\n"
                                     "broken.png .. Error - PNG: "))
         << run.out;
-    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 8);
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 10);
     EXPECT_EQ(file("a.bmp"), drawing);
     EXPECT_EQ(file("b.bmp"), users);
     EXPECT_EQ(file("b (2).bmp"), users);
@@ -103,7 +109,7 @@ TEST_F(Gray, NoFileIsWrittenOverAndBadFilesAreReported) {
         EXPECT_EQ(run.out, "0\n0\n");
     }
     for (int n = 3; n <= 13; ++n) EXPECT_EQ(file("b (" + std::to_string(n) + ").bmp"), bmp_of(2, 1, {0, 15})) << n;
-    EXPECT_EQ(files().size(), 8u + 1u + 11u);  // the inputs and folder.png, a (2).bmp, b (3) to b (13).bmp: nothing else
+    EXPECT_EQ(files().size(), 9u + 1u + 11u);  // the inputs and folder.png, a (2).bmp, b (3) to b (13).bmp: nothing else
 }
 
 // -o writes into its folder, made with its missing parents and said so; a
@@ -149,8 +155,8 @@ TEST_F(Gray, AFileSizeLimitFailsOnlyTheFileThatPassesIt) {
     copy_picture("large.png");  // 160 x 160 of pattern_index
     const ToolRun run = sh("ulimit -f 8; tavo_gray -o out large.png large.png small.png");  // 4 KiB: less than 160 x 160
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "Made the folder out\nlarge.png .. Cannot write file out/large.bmp\n"
-                       "large.png .. Cannot write file out/large.bmp\nsmall.png .. out/small.bmp\n");
+    const std::string limited = "Cannot write file out/large.bmp: the file size limit is reached\n";
+    EXPECT_EQ(run.out, "Made the folder out\nlarge.png .. " + limited + "large.png .. " + limited + "small.png .. out/small.bmp\n");
     EXPECT_EQ(file("out/small.bmp"), bmp_of(2, 1, {15, 0}));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), {}), 1);
 }
@@ -164,7 +170,7 @@ TEST_F(Gray, AFileSizeLimitFailsOnlyTheFileThatPassesIt) {
 // written.
 TEST_F(Gray, HostilePicturesAreRefused) {
     const fs::path crashers = fs::path(TAVO_SOURCE_DIR) / "fuzz" / "crashers" / "gray";
-    const std::string no_webp = "Error - WebP: Windows has no decoder for it installed";
+    const std::string no_webp = no_decoder_on_windows("WebP");
     const std::vector<std::pair<std::string, std::string>> cases = {  // name, the line's start
         {"pgm-16-bit-header.pgm", "Error - "}, {"hdr-endless.hdr", "Error - "}, {"tga-cut-short.tga", "Error - "},
         {"jpeg-overlong-huffman.jpg", "Error - "}, {"bmp-0x0.bmp", "Error - "},
@@ -188,11 +194,28 @@ TEST_F(Gray, HostilePicturesAreRefused) {
     EXPECT_TRUE(fs::is_empty(dir / "out"));
 }
 
+// Started from Explorer (alone on a console of its own, its streams that
+// console) a program keeps its window open at its end, and tavo-gray writes
+// each BMP file beside its picture unless -o says where; started from a
+// console it shares (cmd, PowerShell), with a stream redirected or with no
+// console, it never waits.
+TEST(Explorer, WhenToWaitAndWhereDroppedPicturesGo) {
+    struct Case { unsigned processes; bool input, output, alone; };
+    for (const auto& [processes, input, output, alone] :
+         {Case{1, true, true, true}, {2, true, true, false}, {0, false, false, false}, {1, false, true, false}, {1, true, false, false}})
+        EXPECT_EQ(alone_on_console(processes, input, output), alone) << processes << input << output;
+    EXPECT_EQ(output_folder("/pics/cat.jpg", "", true), "/pics/");
+    EXPECT_EQ(output_folder("cat.jpg", "", true), current_folder() + "/");
+    EXPECT_EQ(output_folder("/pics/cat.jpg", "out/", true), "out/");
+    EXPECT_EQ(output_folder("/pics/cat.jpg", "", false), "");
+}
+
 TEST_F(Gray, CommandLinesOfBothPrograms) {
     const std::string usage = "Usage: tavo-gray [--line-art] [-o DIR] FILE...\n";
     struct Case { std::string tool; std::vector<std::string> args; int status; std::string starts; };
     const Case cases[] = {
         {"tavo", {"--version"}, 0, std::string("tavo ") + TAVO_VERSION + "\n"},
+        {"tavo", {"/?"}, 0, "TAVO.exe is Umbralith 2.x import/export utility.\n"},
         {"tavo", {"i", "--version", "x.pdb"}, 0, std::string("tavo ") + TAVO_VERSION + "\n"},
         {"tavo_gray", {"--version"}, 0, std::string("tavo-gray (tavo) ") + TAVO_VERSION + "\n"},
         {"tavo_gray", {"x.png", "--help"}, 0, usage},
@@ -200,8 +223,9 @@ TEST_F(Gray, CommandLinesOfBothPrograms) {
         {"tavo_gray", {}, 1, usage},
         {"tavo_gray", {"--bogus", "-x", "x.png"}, 1, "Error - unknown option --bogus\n" + usage},
         {"tavo_gray", {"-x", "x.png"}, 1, "Error - unknown option -x\n" + usage},
-        {"tavo_gray", {"x.png", "-o"}, 1, "Error - unknown option -o\n" + usage},  // a folder missing
-        {"tavo_gray", {"--", "-x.png"}, 1, "-x.png .. Error while opening -x.png\n"},
+        {"tavo_gray", {"x.png", "-o"}, 1, "Error - the option -o needs a folder after it: -o DIR\n" + usage},
+        {"tavo_gray", {"/?"}, 0, usage},
+        {"tavo_gray", {"--", "-x.png", "/?"}, 1, "-x.png .. Error while opening -x.png: no such file\n"},
     };
     for (const auto& [tool, args, status, starts] : cases) {
         const ToolRun run = tavo(args, tool);

@@ -723,6 +723,20 @@ TEST_F(Tool, InterruptedRunsLeaveNoTrace) {
     }
 }
 
+// No Windows shell expands patterns: tavo.exe does, as a POSIX shell would
+// before tavo runs, so that "tavo *.pdb" takes the last by name and "tavo i
+// *.bmp" refuses a picture as its database.
+TEST_F(Tool, PatternsAreExpandedAsAShellWould) {
+    if (!under_wine) GTEST_SKIP() << "a POSIX shell expands them before tavo runs";
+    put("a.pdb", database_of({record_of("a", 2, 1)}));
+    put("b.pdb", database_of({record_of("b", 2, 1)}));
+    put("p.bmp", bmp_of(2, 1, pattern(2, 1)));
+    for (const std::string pattern : {"*.pdb", "*.bmp"})
+        for (const bool import : {false, true})
+            EXPECT_EQ(sh(std::string("tavo ") + (import ? "i " : "") + "'" + pattern + "'").out,
+                      sh(std::string("tavo ") + (import ? "i " : "") + pattern).out) << pattern;
+}
+
 // Without a path, a database named like the default in another letter case
 // is the one exported from and imported into.
 TEST_F(Tool, DefaultDatabaseIsFoundInAnyLetterCase) {

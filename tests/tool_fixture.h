@@ -34,6 +34,15 @@ inline Bytes bytes_of(const fs::path& path) {
 // (tests/pictures/make.py).
 inline const fs::path PICTURES = fs::path(TAVO_SOURCE_DIR) / "tests" / "pictures";
 
+// What Windows (under Wine, which has no codec for them) says of a format
+// its own extensions read.
+inline std::string no_decoder_on_windows(const std::string& format) {
+    const std::string extension = format == "WebP"   ? "the WebP Image Extensions from the Microsoft Store add it"
+                                  : format == "HEIC" ? "the HEIF Image Extensions and HEVC Video Extensions from the Microsoft Store add it"
+                                                     : "the AV1 Video Extension from the Microsoft Store adds it";
+    return "Error - " + format + ": Windows has no decoder for it installed; " + extension;
+}
+
 struct ToolRun {
     int status = -1;
     std::string out;  // standard output, CRLF made LF

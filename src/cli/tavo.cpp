@@ -194,8 +194,9 @@ int import_images(const std::string& database_path) {
     return unwritten != 0 ? fail("Error while writing %s\n", path.c_str()) : unread;
 }
 
-int tavo_main(int argc, const char* const* argv) {
-    if (prepare_process() != 0) return 1;
+// The whole run, but for waiting when started from Explorer, where a
+// database dropped on the program is worked on in its own folder.
+static int run_tavo(int argc, const char* const* argv, bool from_explorer) {
     const Options options = parse_arguments(argc, argv);
     if (options.usage) {
         print_usage();
@@ -205,8 +206,18 @@ int tavo_main(int argc, const char* const* argv) {
         print("tavo %s\n", TAVO_VERSION);
         return 0;
     }
-    const std::string path = options.database_path ? *options.database_path : default_database_path();
+    std::string path = options.database_path ? *options.database_path : default_database_path();
+    const std::string folder = folder_of(path);
+    if (from_explorer && !folder.empty() && change_folder(folder) == 0) path.erase(0, folder.size());
     if ((options.import ? import_images(path) : export_images(path)) != 0) return 1;
     print("Conversion complete\n");
     return 0;
+}
+
+int tavo_main(int argc, const char* const* argv) {
+    if (prepare_process() != 0) return 1;
+    const bool from_explorer = started_from_explorer();
+    const int status = run_tavo(argc, argv, from_explorer);
+    if (from_explorer) wait_for_enter();
+    return status;
 }

@@ -22,6 +22,11 @@ PictureFormat detect_format(std::span<const std::uint8_t> first) {
     if (starts_with(first, "GIF87a") || starts_with(first, "GIF89a")) return PictureFormat::GIF;
     if (starts_with(first, "BM")) return PictureFormat::BMP;
     if (starts_with(first, "RIFF") && starts_with(first, "WEBP", 8)) return PictureFormat::WEBP;
+    if (!starts_with(first, "ftyp", 4)) return PictureFormat::UNKNOWN;  // an ISO box, and its major brand
+    for (const std::string_view brand : {"avif", "avis"})
+        if (starts_with(first, brand, 8)) return PictureFormat::AVIF;
+    for (const std::string_view brand : {"heic", "heix", "hevc", "hevx", "heim", "heis", "mif1", "msf1"})
+        if (starts_with(first, brand, 8)) return PictureFormat::HEIC;
     return PictureFormat::UNKNOWN;
 }
 
@@ -32,6 +37,8 @@ const char* format_name(PictureFormat format) {
         case PictureFormat::GIF: return "GIF";
         case PictureFormat::BMP: return "BMP";
         case PictureFormat::WEBP: return "WebP";
+        case PictureFormat::HEIC: return "HEIC";
+        case PictureFormat::AVIF: return "AVIF";
         default: return "unknown";
     }
 }

@@ -2,8 +2,8 @@
 // from the start of d.in and hands the picture's rows to d.sink (rows.h),
 // top to bottom. The format is told by the file's content, never its name.
 // On Linux and macOS the system's libraries decode (libjpeg-turbo, libpng,
-// giflib, libwebp), on Windows the Windows Imaging Component; BMP files are
-// read by tavo's own reader everywhere.
+// giflib, libwebp, libheif), on Windows the Windows Imaging Component; BMP
+// files are read by tavo's own reader everywhere.
 //
 // What every decoder needs lives here, once: the input, read within a time
 // budget (the stream's deadline); the memory a decoder may hold for a whole
@@ -20,7 +20,7 @@
 #include "gray/rows.h"
 #include "io/byte_stream.h"
 
-enum class PictureFormat { UNKNOWN, JPEG, PNG, GIF, BMP, WEBP };
+enum class PictureFormat { UNKNOWN, JPEG, PNG, GIF, BMP, WEBP, HEIC, AVIF };
 
 // The format whose signature the file's first bytes (12 are enough) hold.
 PictureFormat detect_format(std::span<const std::uint8_t> first_bytes);
@@ -67,4 +67,5 @@ int decode_jpeg(Decoding& d);
 int decode_png(Decoding& d);
 int decode_gif(Decoding& d);
 int decode_webp(Decoding& d);
+int decode_heif(Decoding& d);  // HEIC and AVIF
 #endif

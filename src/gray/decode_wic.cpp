@@ -197,7 +197,13 @@ int jpeg_orientation(ByteStream& in, bool& scanned) {
 
 int wic_error(Decoding& d, HRESULT result) {
     if (d.in->failed || d.in->out_of_time) return stop_early(d, Stop::DAMAGED);
-    if (result == WINCODEC_ERR_COMPONENTNOTFOUND) return picture_error(d, "Windows has no decoder for it installed");
+    if (result == WINCODEC_ERR_COMPONENTNOTFOUND) {  // and the Microsoft Store's extension that adds one
+        const char* extension = d.format == PictureFormat::WEBP ? "; the WebP Image Extensions from the Microsoft Store add it"
+                                : d.format == PictureFormat::HEIC ? "; the HEIF Image Extensions and HEVC Video Extensions from the Microsoft Store add it"
+                                : d.format == PictureFormat::AVIF ? "; the AV1 Video Extension from the Microsoft Store adds it"
+                                                                  : "";
+        return picture_error(d, std::string("Windows has no decoder for it installed") + extension);
+    }
     if (result == E_OUTOFMEMORY) return picture_error(d, "Windows had not memory enough to decode it");
     char words[64];
     const bool damaged = result == WINCODEC_ERR_BADHEADER || result == WINCODEC_ERR_BADIMAGE ||

@@ -18,7 +18,8 @@ int decode(Decoding& d) {
         case PictureFormat::JPEG: return decode_jpeg(d);
         case PictureFormat::PNG: return decode_png(d);
         case PictureFormat::GIF: return decode_gif(d);
-        default: return decode_webp(d);
+        case PictureFormat::WEBP: return decode_webp(d);
+        default: return decode_heif(d);
     }
 #endif
 }
@@ -54,7 +55,8 @@ int make_picture(ByteStream& stream, bool line_art, GrayPicture& picture, std::u
     d.in = &stream;
     d.format = detect_format(std::span(first).first(got));
     if (stream.failed) return 1;
-    if (d.format == PictureFormat::UNKNOWN) return fail("Error - not a picture tavo-gray reads (PNG, JPEG, GIF, BMP, WebP)\n");
+    if (got == 0) return fail("Error - the file is empty\n");
+    if (d.format == PictureFormat::UNKNOWN) return fail("Error - not a picture tavo-gray reads (JPEG, PNG, GIF, BMP, WebP, HEIC, AVIF)\n");
     seek_to(stream, 0);
     stream.deadline = std::chrono::steady_clock::now() + MAX_DECODING_TIME;
     d.sink.max_pixels = max_pixels;

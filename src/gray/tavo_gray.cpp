@@ -1,6 +1,8 @@
 #include "gray/tavo_gray.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <map>
 #include <string_view>
 
 #include "convert/record_to_bmp.h"
@@ -11,9 +13,16 @@
 GrayOptions parse_gray_arguments(int argc, const char* const* argv) {
     GrayOptions options;
     bool options_end = false;
+    const auto mistake = [&](const std::string& words) {
+        if (options.mistake.empty()) options.mistake = words;
+    };
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
-        if (options_end || !argument.starts_with('-') || argument == "-") {
+        if (options_end) {
+            options.files.emplace_back(argument);
+        } else if (argument == "/?" || argument == "-?" || argument == "-h" || argument == "--help") {
+            options.usage = true;
+        } else if (!argument.starts_with('-') || argument == "-") {
             options.files.emplace_back(argument);
         } else if (argument == "--") {
             options_end = true;
@@ -21,15 +30,25 @@ GrayOptions parse_gray_arguments(int argc, const char* const* argv) {
             options.line_art = true;
         } else if (argument == "-o" && i + 1 < argc) {
             options.folder = argv[++i];
-        } else if (argument == "-h" || argument == "--help") {
-            options.usage = true;
+        } else if (argument == "-o") {
+            mistake("the option -o needs a folder after it: -o DIR");
         } else if (argument == "--version") {
             options.version = true;
-        } else if (options.unknown.empty()) {
-            options.unknown = argument;
+        } else {
+            mistake("unknown option " + shown(argument));
         }
     }
+    // A batch file's "-o "My Pics\"" hands over My Pics" and what follows:
+    // a backslash before a closing quote keeps the quote.
+    if (ON_WINDOWS && options.folder.find('"') != std::string::npos)
+        mistake("a quote ended up inside the folder name " + shown(options.folder) +
+                ": a backslash before a closing quote keeps it there; leave that backslash out");
     return options;
+}
+
+std::string output_folder(const std::string& file, const std::string& folder_option, bool from_explorer) {
+    if (!folder_option.empty() || !from_explorer) return folder_option;
+    return folder_of(full_path(file));
 }
 
 void print_gray_usage() {
@@ -52,12 +71,13 @@ static int write_picture(const GrayPicture& picture, const std::string& folder, 
     FileName name = free_file_name(folder, stem, written);
     std::string path = folder + name.name;
     ByteStream stream;
-    if (open_new(stream, folder) != 0) return fail("Cannot write file %s\n", shown(path).c_str());
+    const auto cannot_write = [&] { return fail("Cannot write file %s: %s\n", shown(path).c_str(), reason_of(stream.error).c_str()); };
+    if (open_new(stream, folder) != 0) return cannot_write();
     write_bmp(stream, static_cast<std::int32_t>(picture.width), static_cast<std::int32_t>(picture.height), GRAY_PALETTE,
               picture.levels);
-    if (close_stream(stream) != 0) return fail("Cannot write file %s\n", shown(path).c_str());
+    if (close_stream(stream) != 0) return cannot_write();
     for (bool taken = false; name_new(stream, path, taken) != 0;) {
-        if (!taken) return fail("Cannot write file %s\n", shown(path).c_str());
+        if (!taken) return cannot_write();
         take_file_name(written, stem, name);
         name = free_file_name(folder, stem, written);
         path = folder + name.name;
@@ -67,10 +87,21 @@ static int write_picture(const GrayPicture& picture, const std::string& folder, 
     return 0;
 }
 
+// Why a file given cannot be opened: a pattern no file matches, a quote
+// that a batch file kept, or what the system says.
+static int cannot_open(const std::string& file, int error) {
+    if (error == ENOENT && file.find_first_of("*?[") != std::string::npos)
+        return fail("Error - no file matches %s\n", shown(file).c_str());
+    if (ON_WINDOWS && file.find('"') != std::string::npos)
+        return fail("Error - a quote ended up inside the name %s: a backslash before a closing quote keeps it there; "
+                    "leave that backslash out\n", shown(file).c_str());
+    return fail("Error while opening %s: %s\n", shown(file).c_str(), reason_of(error).c_str());
+}
+
 int convert_picture(const std::string& file, const std::string& folder, bool line_art, WrittenFiles& written) {
     print("%s .. ", shown(file).c_str());
     ByteStream stream;
-    if (open_read(stream, file) != 0) return fail("Error while opening %s\n", shown(file).c_str());
+    if (open_read(stream, file) != 0) return cannot_open(file, stream.error);
     const std::string here = folder_of(file);
     if (has_bmp_suffix(file) && same_file(here.empty() ? "." : here, folder.empty() ? "." : folder)) {
         close_stream(stream);
@@ -78,7 +109,8 @@ int convert_picture(const std::string& file, const std::string& folder, bool lin
     }
     GrayPicture picture;
     const int made = make_picture(stream, line_art, picture);
-    if (close_stream(stream) != 0) return fail("Error while reading %s\n", shown(file).c_str());
+    const int error = stream.error;
+    if (close_stream(stream) != 0) return fail("Error while reading %s: %s\n", shown(file).c_str(), reason_of(error).c_str());
     return made != 0 ? 1 : write_picture(picture, folder, stem_of(file), written);
 }
 
@@ -96,8 +128,8 @@ static int prepare_folder(std::string& folder) {
     return 0;
 }
 
-int tavo_gray_main(int argc, const char* const* argv) {
-    if (prepare_process() != 0) return 1;
+// The whole run, but for waiting when started from Explorer.
+static int run_gray(int argc, const char* const* argv, bool from_explorer) {
     const GrayOptions options = parse_gray_arguments(argc, argv);
     if (options.usage) {
         print_gray_usage();
@@ -107,15 +139,26 @@ int tavo_gray_main(int argc, const char* const* argv) {
         print("tavo-gray (tavo) %s\n", TAVO_VERSION);
         return 0;
     }
-    if (!options.unknown.empty() || options.files.empty()) {
-        if (!options.unknown.empty()) print("Error - unknown option %s\n", shown(options.unknown).c_str());
+    if (!options.mistake.empty() || options.files.empty()) {
+        if (!options.mistake.empty()) print("Error - %s\n", options.mistake.c_str());
         print_gray_usage();
         return 1;
     }
     std::string folder = options.folder;
     if (prepare_folder(folder) != 0) return 1;
-    WrittenFiles written;  // nothing existing is written over: each file is made new
+    std::map<std::string, WrittenFiles> written;  // by folder: nothing existing is written over, each file made new
     int status = 0;
-    for (const std::string& file : options.files) status |= convert_picture(file, folder, options.line_art, written);
+    for (const std::string& file : options.files) {
+        const std::string to = output_folder(file, folder, from_explorer);
+        status |= convert_picture(file, to, options.line_art, written[to]);
+    }
+    return status;
+}
+
+int tavo_gray_main(int argc, const char* const* argv) {
+    if (prepare_process() != 0) return 1;
+    const bool from_explorer = started_from_explorer();
+    const int status = run_gray(argc, argv, from_explorer);
+    if (from_explorer) wait_for_enter();
     return status;
 }

@@ -1,13 +1,17 @@
 #include "io/byte_stream.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #ifdef _WIN32
 #define fseeko _fseeki64  // 64-bit offsets on Windows too
 #endif
 
 static int start_file(ByteStream& stream, std::FILE* file, bool writing) {
-    if (file == nullptr) return 1;
+    if (file == nullptr) {
+        stream.error = errno;
+        return 1;
+    }
     stream.file.reset(file);
     std::setvbuf(file, nullptr, _IONBF, 0);  // the stream's buffer is the only one
     stream.buffer.resize(64 * 1024);
@@ -50,6 +54,7 @@ int refill_stream(ByteStream& stream) {
     stream.start += static_cast<std::size_t>(stream.end - stream.buffer.data());
     const std::size_t got = std::fread(stream.buffer.data(), 1, stream.buffer.size(), stream.file.get());
     stream.failed = std::ferror(stream.file.get()) != 0;
+    if (stream.failed) stream.error = errno;
     stream.ended = got == 0 && !stream.failed;
     stream.next = stream.buffer.data();
     stream.end = stream.next + got;
@@ -85,6 +90,7 @@ void flush_stream(ByteStream& stream) {
     if (!stream.file) {
         stream.buffer.resize(std::max<std::size_t>(256, 2 * used));  // memory grows instead
     } else if (std::fwrite(stream.buffer.data(), 1, used, stream.file.get()) != used) {
+        if (!stream.failed) stream.error = errno;
         stream.failed = true;
     }
     stream.next = stream.buffer.data() + (stream.file ? 0 : used);
@@ -111,9 +117,14 @@ int close_stream(ByteStream& stream) {
     if (!stream.file) return 0;
     if (!stream.writing) return std::fclose(stream.file.release()) != 0 || stream.failed ? 1 : 0;
     if (!stream.failed) flush_stream(stream);
-    return finish_file(stream.file.release(), stream.pending, !stream.failed, stream.sync);
+    const bool failed = stream.failed;
+    if (finish_file(stream.file.release(), stream.pending, !failed, stream.sync) == 0) return 0;
+    if (!failed) stream.error = errno;
+    return 1;
 }
 
 int name_new(ByteStream& stream, const std::string& path, bool& taken) {
-    return name_new_file(stream.pending, path, taken);
+    if (name_new_file(stream.pending, path, taken) == 0) return 0;
+    stream.error = errno;
+    return 1;
 }

@@ -27,6 +27,7 @@ struct ByteStream {
     FileIdentity identity;             // reading: the file's, to tell it from others
     bool writing = false;
     bool failed = false;               // a read, seek or write of the file failed
+    int error = 0;                     // why opening, reading or writing failed: errno's code
     bool ended = false;                // reading: a read found the end of the input
     std::chrono::steady_clock::time_point deadline{};  // reading: when set, the input ends there
     bool out_of_time = false;          // it did

@@ -85,3 +85,25 @@ void check_console_at_exit(bool closed) {
     if (!closed) std::setvbuf(stdout, nullptr, _IONBF, 0);  // print keeps each line whole
     if (!closed && !registered) registered = std::atexit(end_unless_console_written) == 0;
 }
+
+bool alone_on_console(unsigned console_processes, bool input_on_console, bool output_on_console) {
+    return console_processes == 1 && input_on_console && output_on_console;
+}
+
+bool started_from_explorer() {
+#ifdef _WIN32
+    DWORD processes[2] = {};
+    DWORD mode = 0;
+    const DWORD count = GetConsoleProcessList(processes, 2);
+    const bool input = GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+    const bool output = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+    return alone_on_console(count, input, output);
+#else
+    return false;
+#endif
+}
+
+void wait_for_enter() {
+    print("Press Enter to close this window.\n");
+    for (int c = 0; c != '\n' && c != EOF;) c = std::getchar();
+}

@@ -26,3 +26,16 @@ TAVO_PRINTF_FORMAT int fail(const char* format, ...);
 // output is flushed and checked as the process exits. closed: standard output
 // was closed when the run began, so nothing is printed and nothing is lost.
 void check_console_at_exit(bool closed);
+
+// Whether a program is alone on its console, as when Explorer started it (a
+// double click, or files dropped on it): the console has no other process
+// (console_processes is 1; 0 when there is none) and both standard input
+// and output are that console, not a file or a pipe. Such a window closes
+// as the program ends, so it waits for the user first.
+bool alone_on_console(unsigned console_processes, bool input_on_console, bool output_on_console);
+
+// alone_on_console for this process: always false but on Windows.
+bool started_from_explorer();
+
+// Says "Press Enter to close this window." and waits for a line of input.
+void wait_for_enter();

@@ -1,11 +1,13 @@
 #include "io/file_system.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -97,6 +99,26 @@ BOOL WINAPI remove_pending_on_break(DWORD) {
     return FALSE;
 }
 
+// The errno code of a Windows error, for reason_of.
+int errno_of(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS: return EEXIST;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_NETPATH: return ENOENT;
+        case ERROR_ACCESS_DENIED: return EACCES;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION: return EBUSY;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+        case ERROR_WRITE_PROTECT: return EROFS;
+        case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
+        default: return EIO;
+    }
+}
+
 // Creates path for writing; fails (EEXIST) when anything of that name
 // exists. No other program opens it while it is written; it can be deleted
 // by name, as a console break does.
@@ -104,8 +126,7 @@ int create_new(const std::wstring& path) {
     const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST : EACCES;
+        errno = errno_of(GetLastError());
         return -1;
     }
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
@@ -133,7 +154,12 @@ int open_to_read(const std::string& path) {
             if (fd < 0) CloseHandle(handle);
             return fd;
         }
-        if (!wait_if_held(GetLastError(), attempt)) return -1;
+        const DWORD error = GetLastError();
+        if (wait_if_held(error, attempt)) continue;
+        const DWORD attributes = GetFileAttributesW(name.c_str());  // a folder is denied access
+        const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        errno = folder ? EISDIR : errno_of(error);
+        return -1;
     }
 }
 
@@ -143,7 +169,7 @@ int move_file(const std::wstring& from, const std::wstring& to, bool replace) {
     for (int attempt = 0;; ++attempt) {
         if (MoveFileExW(from.c_str(), to.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) return 0;
         const DWORD error = GetLastError();
-        errno = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+        errno = errno_of(error);
         // a target held or being deleted is denied access
         if (!wait_if_held(error == ERROR_ACCESS_DENIED ? ERROR_SHARING_VIOLATION : error, attempt)) return -1;
     }
@@ -251,12 +277,14 @@ int end_pending(PendingFile& file, const std::string* to, bool replace, bool& ta
     const auto temp = native(file.temp_path);
     hold_signals(true);
     const bool moved = to != nullptr && move_file(temp, native(*to), replace) == 0;
-    taken = !moved && to != nullptr && !replace && errno == EEXIST;
+    const int error = errno;  // why it failed, whatever the cleaning up does
+    taken = !moved && to != nullptr && !replace && error == EEXIST;
     if (!moved && !taken) remove_file(temp.c_str());
     if (!taken) temp_pending = 0;
     hold_signals(false);
     if (!taken) file.temp_path.clear();
     if (moved) file.path = *to;
+    errno = error;
     return moved ? 0 : 1;
 }
 
@@ -362,7 +390,9 @@ bool leads_to(const std::string& path, const FilePlace& place) {
 std::FILE* open_regular_file(const std::string& path, std::uint64_t& size, FileIdentity& identity) {
     const int fd = open_to_read(path);
     FileStatus about{};
-    std::FILE* file = fd >= 0 && status_of(fd, about) == 0 && S_ISREG(about.st_mode) ? fdopen(fd, "rb") : nullptr;
+    const bool regular = fd >= 0 && status_of(fd, about) == 0 && S_ISREG(about.st_mode);
+    std::FILE* file = regular ? fdopen(fd, "rb") : nullptr;
+    if (fd >= 0 && !regular) errno = S_ISDIR(about.st_mode) ? EISDIR : ENODEV;
     if (file == nullptr && fd >= 0) close(fd);
     size = file != nullptr ? static_cast<std::uint64_t>(about.st_size) : 0;
     identity = file != nullptr ? identity_of_open(fd, about) : FileIdentity{};
@@ -477,6 +507,24 @@ FileIdentity identity_of(const std::string& path) {
 
 #endif
 
+std::string full_path(const std::string& path) {
+#ifdef _WIN32
+    std::error_code error;
+    const std::filesystem::path full = std::filesystem::absolute(std::filesystem::path(to_utf16(path)), error);
+    return error ? path : to_utf8(full.native());
+#else
+    return path.starts_with('/') ? path : current_folder() + "/" + path;
+#endif
+}
+
+int change_folder(const std::string& folder) {
+#ifdef _WIN32
+    return SetCurrentDirectoryW(native(folder).c_str()) ? 0 : 1;
+#else
+    return chdir(folder.c_str()) == 0 ? 0 : 1;
+#endif
+}
+
 int make_folders(const std::string& path, bool& made) {
 #ifdef _WIN32
     const std::filesystem::path folder(to_utf16(path));
@@ -489,3 +537,27 @@ int make_folders(const std::string& path, bool& made) {
 }
 
 bool same_file(const std::string& a, const std::string& b) { return same_identity(identity_of(a), identity_of(b)); }
+
+std::string reason_of(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR: return "no such file";
+        case EISDIR: return "it is a folder";
+        case ENODEV: return "it is no regular file";
+        case EACCES:
+        case EPERM: return "no permission";
+        case EBUSY: return "another program holds it";
+        case EROFS: return "the disk is read-only";
+        case ENOSPC: return "the disk is full";
+#ifdef EDQUOT
+        case EDQUOT: return "the disk quota is used up";
+#endif
+        case EFBIG: return "the file size limit is reached";
+        case ENAMETOOLONG: return "the name is too long";
+        default: {
+            std::string words = std::strerror(error);
+            if (!words.empty()) words[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(words[0])));
+            return words;
+        }
+    }
+}

@@ -61,8 +61,8 @@ FilePlace place_of(const std::string& path);
 // True when path leads to place, even to a file still missing there.
 bool leads_to(const std::string& path, const FilePlace& place);
 
-// Opens path to read, and tells its length and identity; nullptr unless the
-// opened file is regular: no FIFO is waited on. On Windows a file another
+// Opens path to read, and tells its length and identity; nullptr (errno
+// telling why) unless the opened file is regular: no FIFO is waited on. On Windows a file another
 // process holds for a moment is waited for, about a second at most.
 std::FILE* open_regular_file(const std::string& path, std::uint64_t& size, FileIdentity& identity);
 
@@ -112,11 +112,22 @@ std::string follow_links(const std::string& path);
 // The current folder's full path, for messages.
 std::string current_folder();
 
+// path from the root: as it is when it is, otherwise in the current folder.
+std::string full_path(const std::string& path);
+
+// Makes folder the current one; 1 when it cannot be.
+int change_folder(const std::string& folder);
+
 // The current folder's entries in the platform's order; 1 when it cannot be listed.
 int list_folder(std::vector<std::string>& names);
 
 // True when both paths name one existing file, however spelled (case, "./", links).
 bool same_file(const std::string& a, const std::string& b);
+
+// Why a file could not be opened, read or written, in plain words, from
+// the errno code of the failure: "no such file", "it is a folder", "no
+// permission", "the disk is full"...
+std::string reason_of(int error);
 
 // Makes the folder path and its missing parents; made tells whether any was
 // made. 1 unless path is a folder afterwards.

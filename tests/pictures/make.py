@@ -19,6 +19,8 @@ packages' programs:
   libjpeg-turbo-progs  cjpeg: JPEG (baseline, progressive, gray, arithmetic)
   imagemagick          convert: the CMYK JPEG with Adobe's marker
   webp                 cwebp: WebP, lossless and lossy
+  libheif-dev, gcc     HEIC (x265) and AVIF (aom) through libheif's API,
+                       which also writes a picture's rotation (irot, imir)
 
 The pixels are the ones the tests expect: the formulas below are the tests'
 own (tests/test_support.h, tests/test_libraries.cpp, tests/test_jpeg.cpp,
@@ -411,6 +413,53 @@ def webp(rgba, lossless=True):
             return f.read()
 
 
+# A small program of libheif's API: HEIC or AVIF of a PPM at quality 90,
+# stored as it is and shown turned by an EXIF-numbered orientation (libheif
+# writes irot and imir for it). Debian 12's aom takes AVIF only at 4:2:2.
+HEIF_WRITER = r"""
+#include <libheif/heif.h>
+#include <stdio.h>
+#include <stdlib.h>
+int main(int argc, char** argv) {
+    FILE* in = fopen(argv[1], "rb");
+    int width = 0, height = 0;
+    if (in == NULL || fscanf(in, "P6 %d %d 255", &width, &height) != 2 || fgetc(in) != '\n') return 1;
+    struct heif_image* image = NULL;
+    heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
+    heif_image_add_plane(image, heif_channel_interleaved, width, height, 8);
+    int stride = 0;
+    uint8_t* pixels = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+    for (int y = 0; y < height; ++y)
+        if (fread(pixels + y * stride, 3, (size_t)width, in) != (size_t)width) return 1;
+    const int avif = atoi(argv[3]);
+    struct heif_context* context = heif_context_alloc();
+    struct heif_encoder* encoder = NULL;
+    heif_context_get_encoder_for_format(context, avif ? heif_compression_AV1 : heif_compression_HEVC, &encoder);
+    heif_encoder_set_lossy_quality(encoder, 90);
+    if (avif) heif_encoder_set_parameter(encoder, "chroma", "422");
+    struct heif_encoding_options* options = heif_encoding_options_alloc();
+    options->image_orientation = (enum heif_orientation)atoi(argv[4]);
+    if (heif_context_encode_image(context, image, encoder, options, NULL).code != heif_error_Ok) return 1;
+    return heif_context_write_to_file(context, argv[2]).code == heif_error_Ok ? 0 : 1;
+}
+"""
+
+
+def heif(rgba, avif=False, orientation=1):
+    """HEIC (HEVC) or AVIF (AV1) of the picture at quality 90, shown turned by
+    an EXIF-numbered orientation that the file's own irot and imir carry."""
+    with tempfile.TemporaryDirectory() as tmp:
+        program, source, made = (os.path.join(tmp, name) for name in ("write_heif", "in.ppm", "out.heif"))
+        with open(program + ".c", "w") as f:
+            f.write(HEIF_WRITER)
+        run("gcc", "-O", "-o", program, program + ".c", "-lheif")
+        with open(source, "wb") as f:
+            f.write(pnm(rgba))
+        run(program, source, made, "1" if avif else "0", str(orientation))
+        with open(made, "rb") as f:
+            return f.read()
+
+
 # ---- tests/test_libraries.cpp: PNG, GIF and WebP of known levels ----
 
 NONE, CLEAR, PARTIAL, FRAMED = range(4)  # CLEAR: some pixels black of opacity 0; PARTIAL: and some of 0x88
@@ -546,6 +595,9 @@ def jpegs():
         for orientation in range(1, 9):
             out("f%d_%d.jpg" % (block, orientation),
                 jpeg(stored_f(orientation, block), progressive=block == 64 and orientation % 2 == 0, orientation=orientation))
+    out("v8.heic", heif(areas))
+    out("v9.avif", heif(areas, avif=True))
+    out("f8_6.heic", heif(stored_f(6, 8), orientation=6))  # turned by irot, its EXIF none
     out("textured.jpg", jpeg(textured(64, 64)))
     out("textured-progressive.jpg", jpeg(textured(64, 64), progressive=True))
     out("textured-progressive-gray.jpg", jpeg(textured(64, 64), progressive=True, gray=True))
