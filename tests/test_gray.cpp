@@ -166,8 +166,9 @@ TEST_F(Gray, AFileSizeLimitFailsOnlyTheFileThatPassesIt) {
 // codes than it can, a BMP of 0 x 0 pixels, a 28-byte lossless WebP of
 // 16383 x 16383 pixels that libwebp would hold whole, a transparent one of
 // 11000 x 11000 whose lossless alpha libwebp would decode at 5 bytes a
-// pixel) each end at once with one error line, status 1 and nothing
-// written.
+// pixel, a 54-byte lossless one of 11216 x 11216 whose transforms' images
+// took it past 512 MiB) each end at once with one error line, status 1 and
+// nothing written.
 TEST_F(Gray, HostilePicturesAreRefused) {
     const fs::path crashers = fs::path(TAVO_SOURCE_DIR) / "fuzz" / "crashers" / "gray";
     const std::string no_webp = no_decoder_on_windows("WebP");
@@ -176,6 +177,7 @@ TEST_F(Gray, HostilePicturesAreRefused) {
         {"jpeg-overlong-huffman.jpg", "Error - "}, {"bmp-0x0.bmp", "Error - "},
         {"webp-lossless-bomb.webp", under_wine ? no_webp : "Error - WebP: the picture is lossless and needs more than 512 MiB"},
         {"webp-alpha-bomb.webp", under_wine ? no_webp : "Error - WebP: the picture is transparent and needs more than 512 MiB"},
+        {"webp-lossless-transforms.webp", under_wine ? no_webp : "Error - WebP: the picture is lossless and needs more than 512 MiB"},
     };
     std::vector<std::string> args = {"-o", "out"};
     for (const auto& [name, start] : cases) {

@@ -73,3 +73,35 @@ int stop_early(Decoding& d, Stop stop, std::string_view detail) {
           sink.info.height, why.c_str());
     return 0;
 }
+
+PngChunks png_chunks(ByteStream& in) {
+    static constexpr std::uint8_t IEND[] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    PngChunks png;
+    png.pieces.push_back({8, 0});
+    std::vector<std::string> shown;
+    std::uint8_t head[8];
+    bool in_data = false;
+    for (std::uint64_t at = 8; seek_to(in, at) == 0 && read_up_to(in, head, 8) == 8;) {
+        const std::uint64_t chunk = 12 + std::uint64_t{number_in(std::span(head).first(4), true)};
+        const std::string type(reinterpret_cast<const char*>(head + 4), 4);
+        if (in_data && type != "IDAT") break;  // the picture data is one run of chunks
+        in_data = type == "IDAT";
+        std::uint8_t ihdr[5] = {};
+        if (type == "IHDR" && png.width == 0 && read_up_to(in, head, 8) == 8 && read_up_to(in, ihdr, 1) == 1) {
+            png.width = number_in(std::span(head).first(4), true);
+            png.height = number_in(std::span(head).subspan(4), true);
+            png.depth = ihdr[0];
+        }
+        Piece& last = png.pieces.back();
+        if (in_data && last.ours == nullptr && last.from + last.length == at) {
+            last.length += chunk;  // one piece for the run
+        } else if (in_data || ((type == "IHDR" || type == "PLTE" || type == "tRNS") &&
+                               std::find(shown.begin(), shown.end(), type) == shown.end())) {
+            png.pieces.push_back({chunk, at});
+            shown.push_back(type);
+        }
+        at += chunk;
+    }
+    png.pieces.push_back({sizeof IEND, 0, IEND});
+    return png;
+}

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "gray/rows.h"
 #include "io/byte_stream.h"
@@ -52,6 +53,26 @@ enum class Stop { CUT_SHORT, DAMAGED };
 // first row (1); after it a Warning, and the picture as far as it goes, the
 // rest white (0). detail: the library's words on the damage.
 int stop_early(Decoding& d, Stop stop, std::string_view detail = {});
+
+// A part of what a decoder is shown of a file: length bytes from the file's
+// offset from, or bytes of ours.
+struct Piece {
+    std::uint64_t length = 0;
+    std::uint64_t from = 0;
+    const std::uint8_t* ours = nullptr;
+};
+
+// A PNG as a decoder is shown it: the signature, the first IHDR, PLTE and
+// tRNS, the run of IDAT chunks, and an IEND of ours; every other chunk is
+// passed over unread (a text chunk of a gigabyte costs nothing). width,
+// height and depth: the header's.
+struct PngChunks {
+    std::vector<Piece> pieces;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    unsigned depth = 0;
+};
+PngChunks png_chunks(ByteStream& in);
 
 // The EXIF Orientation (1..8) in a TIFF block, as an APP1 segment holds it
 // after "Exif\0\0"; 1 when it has none or it cannot be read.

@@ -17,10 +17,7 @@ namespace {
 constexpr std::uint64_t DECODED_BYTES = 12;
 
 // libheif's reads, from the stream.
-std::int64_t position(void* user) {
-    const ByteStream& in = *static_cast<Decoding*>(user)->in;
-    return static_cast<std::int64_t>(in.start + static_cast<std::uint64_t>(in.next - in.buffer.data()));
-}
+std::int64_t position(void* user) { return static_cast<std::int64_t>(stream_position(*static_cast<Decoding*>(user)->in)); }
 
 int read(void* into, std::size_t size, void* user) {
     ByteStream& in = *static_cast<Decoding*>(user)->in;

@@ -1,15 +1,16 @@
-// PNG through libpng's progressive reader, fed the file as it comes: rows
-// are handed over as libpng makes them, and once the last one is in nothing
-// more is read or inflated. libpng's transformations make every colour type
-// and depth 8-bit gray or RGBA (palettes and tRNS as colour and opacity,
-// 16-bit samples rounded, s / 257); gAMA, iCCP and every other ancillary
-// chunk are skipped unread. Only an interlaced picture is held whole, as
-// libpng needs it.
+// PNG through libpng's progressive reader, fed the chunks a picture needs
+// (png_chunks: gAMA, iCCP, text and every other ancillary chunk passed over
+// unread) as they come: rows are handed over as libpng makes them, and once
+// the last one is in nothing more is read or inflated. libpng's
+// transformations make every colour type and depth 8-bit gray or RGBA
+// (palettes and tRNS as colour and opacity, 16-bit samples rounded, s /
+// 257). Only an interlaced picture is held whole, as libpng needs it.
 //
 // libpng reports errors through longjmp: the functions between setjmp and
 // libpng keep their state in PngRead and hold nothing with a destructor.
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <vector>
@@ -26,9 +27,9 @@ struct PngRead {
     std::uint32_t height = 0;
     int last_pass = 0;           // the last of Adam7's passes that holds pixels; 0 when not interlaced
     std::vector<std::uint8_t> held;  // an interlaced picture, whole
+    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(64 * 1024);  // of the file, on their way to libpng
     bool any_row = false;        // libpng has made a row
     bool done = false;           // the last row is in
-    bool ended = false;          // the file's end chunk came, the last row or not
     bool refused = false;        // a callback refused the picture, and said so
     char message[160] = {};      // libpng's error
 };
@@ -91,36 +92,37 @@ void on_row(png_structp png, png_bytep row, png_uint_32 number, int pass) {
     }
 }
 
-void on_end(png_structp png, png_infop) { read_of(png).ended = true; }
-
-// Hands the file to libpng as it comes, until the last row is in or the
-// file ends; 1 when libpng gave up.
-int feed(PngRead& r) {
+// Hands the file's chunks that a picture needs to libpng as they come,
+// until the last row is in or the file ends; 1 when libpng gave up.
+int feed(PngRead& r, const std::vector<Piece>& pieces) {
     if (setjmp(png_jmpbuf(r.png))) return r.done ? 0 : 1;
-    while (!r.done && !r.ended) {
-        const std::span<const std::uint8_t> bytes = take_buffered(*r.d->in);
-        if (bytes.empty()) break;
-        png_process_data(r.png, r.info, const_cast<png_bytep>(bytes.data()), bytes.size());
+    for (const Piece& piece : pieces) {
+        for (std::uint64_t left = piece.ours != nullptr ? 0 : piece.length; left > 0 && !r.done;) {  // not the end of ours
+            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, r.bytes.size()));
+            const std::size_t got = seek_to(*r.d->in, piece.from + piece.length - left) == 0 ? read_up_to(*r.d->in, r.bytes.data(), want) : 0;
+            png_process_data(r.png, r.info, r.bytes.data(), got);
+            if (got < want) return 0;  // the file ends
+            left -= got;
+        }
+        if (r.done) break;
     }
     return 0;
 }
 
 int decode(PngRead& r) {
-    png_set_progressive_read_fn(r.png, &r, on_info, on_row, on_end);
+    png_set_progressive_read_fn(r.png, &r, on_info, on_row, nullptr);
     png_set_user_limits(r.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);  // start_rows tells a size too large
-    // Chunks other than the header, palette, tRNS and picture data are
-    // skipped unread: none is cached, and a large one costs nothing.
-    png_set_keep_unknown_chunks(r.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
-    png_set_chunk_cache_max(r.png, 1);
-    png_set_chunk_malloc_max(r.png, MAX_MEMORY - MEMORY_ROOM);
-    const int failed = feed(r);
+    const PngChunks chunks = png_chunks(*r.d->in);
+    const int failed = feed(r, chunks.pieces);
     if (r.refused) return 1;
     const png_uint_32 width = png_get_image_width(r.png, r.info), height = png_get_image_height(r.png, r.info);
     if (r.row_bytes == 0 && width > 0 && check_picture_size(width, height, r.d->sink.max_pixels) != 0) return 1;  // a header alone
     for (std::size_t y = 0; r.any_row && y < r.held.size() / r.row_bytes; ++y)
         add_row(r.d->sink, {r.held.data() + r.row_bytes * y, r.row_bytes});
     if (r.done) return 0;
-    return stop_early(*r.d, failed != 0 || r.ended ? Stop::DAMAGED : Stop::CUT_SHORT, r.message);
+    const Piece& data = chunks.pieces[chunks.pieces.size() - 2];  // the last of the file's, before the IEND of ours
+    const bool cut_short = failed == 0 && data.from + data.length >= r.d->in->size;
+    return stop_early(*r.d, cut_short ? Stop::CUT_SHORT : Stop::DAMAGED, r.message);
 }
 
 }  // namespace

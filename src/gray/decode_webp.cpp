@@ -4,8 +4,9 @@
 // its length). A picture larger than it is made is shrunk by libwebp itself
 // while decoding (its rescaler averages areas), straight to the target size.
 // A lossy picture is then held only as the made picture; a lossless one is
-// decoded whole inside libwebp at 4 bytes a pixel, and so is a lossless
-// alpha plane beside its plane of one byte a pixel. Animations are refused.
+// decoded whole inside libwebp at up to 5 bytes a pixel, and so is a
+// lossless alpha plane beside its plane of one byte a pixel. Animations are
+// refused.
 // A file cut short is made as far as libwebp decoded it.
 #include <webp/decode.h>
 
@@ -32,7 +33,9 @@ int read_features(Decoding& d, const std::vector<std::uint8_t>& file, WebPBitstr
     if (features.has_animation) return picture_error(d, "animated WebP is not supported");
     const std::uint64_t pixels = std::uint64_t{static_cast<std::uint32_t>(features.width)} * static_cast<std::uint32_t>(features.height);
     const bool lossless = features.format == 2;
-    const std::uint64_t planes = lossless ? 4 * pixels : features.has_alpha ? 5 * pixels : 0;
+    // A lossless plane takes 4 bytes a pixel, and its transforms' and
+    // entropy codes' own images up to 3/4 more; an alpha plane one more.
+    const std::uint64_t planes = lossless ? 5 * pixels : features.has_alpha ? 6 * pixels : 0;
     return check_memory(d, file.size() + planes, lossless ? "lossless" : "transparent");
 }
 

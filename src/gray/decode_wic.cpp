@@ -54,15 +54,8 @@ struct Com {
     T* operator->() const { return p; }
 };
 
-// A part of what WIC reads: bytes of the file from an offset, or bytes of ours.
-struct Piece {
-    std::uint64_t length = 0;
-    std::uint64_t from = 0;  // in the file
-    const BYTE* ours = nullptr;
-};
-
-constexpr BYTE PNG_IEND[] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
 constexpr BYTE JPEG_EOI[] = {0xFF, 0xD9};
+constexpr HRESULT WARNED = 2;  // made as far as it went, and said so
 
 // The file as WIC reads it: its pieces one after another. It lives on
 // decode_file's stack, made before and so gone after every WIC object that
@@ -144,55 +137,94 @@ struct FileStream final : IStream {
     HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
 };
 
-// A PNG as WIC is shown it: the signature, the first IHDR, PLTE and tRNS,
-// the run of IDAT chunks, and an IEND of ours; every other chunk left out
-// unread.
-void show_png(ByteStream& in, FileStream& file) {
-    file.add({8, 0});
-    std::uint64_t at = 8;
-    bool in_data = false;
-    std::vector<std::string> shown;
-    BYTE head[8];
-    while (seek_to(in, at) == 0 && read_up_to(in, head, 8) == 8) {
-        const std::uint64_t chunk = 12 + std::uint64_t{number_in(std::span(head).first(4), true)};
-        const std::string type(reinterpret_cast<const char*>(head + 4), 4);
-        if (in_data && type != "IDAT") break;  // the picture data is one run of chunks
-        in_data = type == "IDAT";
-        const bool needed = type == "IHDR" || type == "PLTE" || type == "tRNS";
-        if (in_data && file.pieces.back().ours == nullptr && file.pieces.back().from + file.pieces.back().length == at) {
-            file.pieces.back().length += chunk;  // one piece for the run
-            file.size += chunk;
-        } else if (in_data || (needed && std::find(shown.begin(), shown.end(), type) == shown.end())) {
-            file.add({chunk, at});
-            shown.push_back(type);
-        }
-        at += chunk;
-    }
-    file.add({sizeof PNG_IEND, 0, PNG_IEND});
-}
+// A JPEG's markers walked, for what WIC does not tell: the EXIF Orientation
+// of the first APP1 segment that holds one; the width and height of its
+// frame; and, walked to its end, where the data worth keeping ends: before
+// a segment (a table, a scan's header) the file cuts short, or at the end.
+// scanned: data of a scan follows a scan's header.
+struct JpegWalk {
+    int orientation = 1;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    bool scanned = false;
+    std::uint64_t kept = 0;
+};
 
-// The EXIF Orientation of a JPEG file: the markers from SOI up to the first
-// scan, and the TIFF block of an APP1 segment starting "Exif\0\0". scanned:
-// whether any data of the scan follows its header.
-int jpeg_orientation(ByteStream& in, bool& scanned) {
+JpegWalk walk_jpeg(ByteStream& in, bool to_the_end) {
+    JpegWalk walk{1, 0, 0, false, in.size};
     BYTE head[4];
     std::vector<BYTE> segment;
-    int orientation = 1;
-    scanned = false;
+    bool exif = false;
     for (std::uint64_t at = 2; seek_to(in, at) == 0 && read_up_to(in, head, 4) == 4 && head[0] == 0xFF;) {
-        const std::uint32_t length = std::uint32_t{head[2]} << 8 | head[3];
+        const std::uint32_t length = number_in(std::span(head).subspan(2), true);
         if (head[1] == 0xD9 || length < 2) break;  // the end, or no segment
-        scanned = head[1] == 0xDA && at + 2 + length < in.size;
-        if (head[1] == 0xDA) break;
-        if (head[1] == 0xE1 && orientation == 1) {
+        if (at + 2 + length > in.size) {  // cut short inside this segment
+            walk.kept = at;
+            break;
+        }
+        const bool frame = head[1] >= 0xC0 && head[1] <= 0xCF && head[1] != 0xC4 && head[1] != 0xC8 && head[1] != 0xCC;
+        if ((frame || (head[1] == 0xE1 && !exif)) && length >= 8) {
             segment.resize(length - 2);
-            if (read_up_to(in, segment.data(), segment.size()) == segment.size() && segment.size() >= 6 &&
-                std::memcmp(segment.data(), "Exif\0\0", 6) == 0)
-                orientation = orientation_in_tiff(std::span(segment).subspan(6));
+            if (read_up_to(in, segment.data(), segment.size()) < segment.size()) break;
+            if (frame) walk.height = number_in(std::span(segment).subspan(1, 2), true), walk.width = number_in(std::span(segment).subspan(3, 2), true);
+            exif = exif || (!frame && std::memcmp(segment.data(), "Exif\0\0", 6) == 0);
+            if (exif && !frame && walk.orientation == 1) walk.orientation = orientation_in_tiff(std::span(segment).subspan(6));
         }
         at += 2 + length;
+        if (head[1] != 0xDA) continue;
+        walk.scanned = walk.scanned || at < in.size;
+        if (!to_the_end) break;
+        // The scan's data, to the next marker: 0xFF then 0 is a byte of data, then 0xD0 to 0xD7 a restart.
+        BYTE byte = 0;
+        seek_to(in, at);
+        for (bool marker = false; !marker && get_byte(in, byte) == 0;) {
+            if (byte != 0xFF) continue;
+            while (get_byte(in, byte) == 0 && byte == 0xFF) {}
+            marker = byte != 0 && (byte < 0xD0 || byte > 0xD7);
+        }
+        if (in.ended) break;  // cut short in the scan's data: all of it kept
+        at = stream_position(in) - 2;
     }
-    return orientation;
+    return walk;
+}
+
+// The picture as its header tells before WIC is given it, and what Windows
+// holds to decode it whole (0 x 0 where the header is not read here).
+struct Whole {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint64_t bytes = 0;
+};
+
+// A GIF: Windows' decoder decodes every frame as it opens the file, and
+// holds the screen at 4 bytes a pixel and every frame at one.
+Whole gif_whole(ByteStream& in) {
+    BYTE b[9];
+    if (seek_to(in, 6) != 0 || read_up_to(in, b, 7) != 7) return {};
+    Whole whole{number_in(std::span(b).first(2), false), number_in(std::span(b).subspan(2, 2), false), 0};
+    whole.bytes = 4 * std::uint64_t{whole.width} * whole.height;
+    std::uint64_t at = 13 + ((b[4] & 0x80) != 0 ? 3u << ((b[4] & 7) + 1) : 0);
+    for (BYTE kind = 0; whole.bytes <= MAX_MEMORY && seek_to(in, at) == 0 && read_up_to(in, &kind, 1) == 1 && kind != 0x3B;) {
+        if (kind == 0x21) {
+            at += 2;  // the extension's label
+        } else if (kind == 0x2C && read_up_to(in, b, 9) == 9) {
+            whole.bytes += std::uint64_t{number_in(std::span(b).subspan(4, 2), false)} * number_in(std::span(b).subspan(6, 2), false);
+            at += 11 + ((b[8] & 0x80) != 0 ? 3u << ((b[8] & 7) + 1) : 0);  // the descriptor, its table, the code size
+        } else {
+            break;
+        }
+        for (BYTE length = 1; length != 0 && seek_to(in, at) == 0 && read_up_to(in, &length, 1) == 1;) at += 1 + length;  // sub-blocks
+    }
+    return whole;
+}
+
+Whole whole_of(Decoding& d, const PngChunks& png, const JpegWalk& jpeg) {
+    switch (d.format) {
+        case PictureFormat::PNG: return {png.width, png.height, std::uint64_t{png.width} * png.height * (png.depth == 16 ? 8 : 4)};
+        case PictureFormat::JPEG: return {jpeg.width, jpeg.height, std::uint64_t{jpeg.width} * jpeg.height * 4};
+        case PictureFormat::GIF: return gif_whole(*d.in);
+        default: return {};
+    }
 }
 
 int wic_error(Decoding& d, HRESULT result) {
@@ -260,7 +292,7 @@ HRESULT copy_rows(Decoding& d, UINT width, UINT height, UINT bytes, const Placem
         if (FAILED(result)) {
             char words[32];
             std::snprintf(words, sizeof words, "0x%08lX", static_cast<unsigned long>(result));
-            return stop_early(d, Stop::DAMAGED, words) == 0 ? S_OK : S_FALSE;
+            return stop_early(d, Stop::DAMAGED, words) == 0 ? WARNED : S_FALSE;
         }
         for (UINT y = 0; y < rows; ++y) {
             const BYTE* from = pixels.data() + std::size_t{y} * stride;
@@ -314,12 +346,17 @@ std::uint64_t frame_bytes(IWICImagingFactory* factory, const WICPixelFormatGUID&
 
 HRESULT decode_file(Decoding& d, bool ended) {
     FileStream file(*d.in);  // made first: it outlives every COM pointer below
-    if (d.format == PictureFormat::PNG) show_png(*d.in, file);
-    else file.add({d.in->size, 0});
+    const PngChunks png = d.format == PictureFormat::PNG ? png_chunks(*d.in) : PngChunks{};
+    const JpegWalk jpeg = d.format == PictureFormat::JPEG ? walk_jpeg(*d.in, ended) : JpegWalk{};
+    if (ended && !jpeg.scanned) return E_FAIL;  // no data to make a picture of
+    const Whole whole = whole_of(d, png, jpeg);
+    if ((whole.width > 0 && whole.height > 0 && check_picture_size(whole.width, whole.height, d.sink.max_pixels) != 0) ||
+        check_memory(d, whole.bytes, "decoded whole by Windows") != 0)
+        return S_FALSE;
+    for (const Piece& piece : png.pieces) file.add(piece);
+    if (png.pieces.empty()) file.add({ended ? jpeg.kept : d.in->size, 0});
     if (ended) file.add({sizeof JPEG_EOI, 0, JPEG_EOI});
-    bool scanned = true;
-    const int orientation = d.format == PictureFormat::JPEG ? jpeg_orientation(*d.in, scanned) : 1;
-    if (ended && !scanned) return E_FAIL;  // no data to make a picture of
+    const int orientation = jpeg.orientation;
     Com<IWICImagingFactory> factory;
     Com<IWICBitmapDecoder> decoder;
     Com<IWICBitmapFrameDecode> frame;
@@ -376,5 +413,5 @@ int decode_wic(Decoding& d) {
     if (SUCCEEDED(joined)) CoUninitialize();  // S_OK and S_FALSE alike take one
     if (FAILED(result)) return wic_error(d, result);
     if (result == S_FALSE) return 1;  // refused, and said
-    return SUCCEEDED(ended) ? stop_early(d, Stop::CUT_SHORT) : 0;
+    return SUCCEEDED(ended) && result != WARNED ? stop_early(d, Stop::CUT_SHORT) : 0;
 }

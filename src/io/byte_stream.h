@@ -87,5 +87,10 @@ inline void put_number(ByteStream& stream, std::uint32_t value, int size, bool b
     for (int k = 0; k < size; ++k) put_byte(stream, static_cast<std::uint8_t>(value >> (8 * (big_endian ? size - 1 - k : k))));
 }
 
+// Where a read stream stands: the offset of the next byte.
+inline std::uint64_t stream_position(const ByteStream& stream) {
+    return stream.start + static_cast<std::uint64_t>(stream.next - stream.buffer.data());
+}
+
 // Moves a read stream; as with files, a seek past the end leaves nothing to read.
 int seek_to(ByteStream& stream, std::uint64_t offset);
