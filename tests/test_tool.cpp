@@ -351,7 +351,7 @@ TEST_F(Tool, ImportWritesOverItsOwnDatabaseOnly) {
     const std::string none = "No picture imported: the database holds none";
     const std::string hint = none + "; tavo-gray makes BMP files of the pictures here: tavo-gray ";
     const std::string long_name = std::string(251, 'n') + ".pdb";  // as long as a name may be
-    const std::vector<std::string> photos = {"b.png", "a.JPG", "c.jpg", "d.GIF", "e.Jpeg", "f.webp", "g.tiff", ".png"};
+    const std::vector<std::string> photos = {"b.png", "a.JPG", "c.jpg", "d.GIF", "e.Jpeg", "f.webp", "g.tiff", ".png", "h.HEIC"};
     struct Case {
         std::string target;
         std::optional<Bytes> before;
@@ -369,7 +369,7 @@ TEST_F(Tool, ImportWritesOverItsOwnDatabaseOnly) {
         {"Own.BMP", renamed, true, {}, 0, refused + "p.bmp .. OK\nWriting database file Own.BMP", database_of({record_of("p", 2, 1)})},
         {"full.pdb", full, false, {}, 1, refused + "Error - no picture imported, full.pdb left as it was", full},
         {"photos.pdb", std::nullopt, false, photos, 0,
-         refused + hint + (under_wine ? "*.jpg *.jpeg *.png *.gif *.webp" : "*.JPG *.jpg *.Jpeg *.png *.GIF *.webp") +
+         refused + hint + (under_wine ? "*.jpg *.jpeg *.png *.gif *.webp *.heic" : "*.JPG *.jpg *.Jpeg *.png *.GIF *.webp *.HEIC") +
              "\nWriting database file photos.pdb",
          database_of({})},
         {"png.pdb", std::nullopt, false, {"x.png", "notes.txt"}, 0,

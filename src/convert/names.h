@@ -76,7 +76,7 @@ bool has_bmp_suffix(std::string_view name);
 
 // The pictures tavo-gray makes BMP files of, by extension, in the order a
 // hint names them.
-inline constexpr std::string_view GRAY_PICTURE_EXTENSIONS[] = {".jpg", ".jpeg", ".png", ".gif", ".webp"};
+inline constexpr std::string_view GRAY_PICTURE_EXTENSIONS[] = {".jpg", ".jpeg", ".png", ".gif", ".webp", ".heic", ".heif", ".avif"};
 
 // "*.jpg *.png": a pattern for each of GRAY_PICTURE_EXTENSIONS that names end
 // in (in any letter case, spelled as the names spell it where patterns tell

@@ -51,7 +51,6 @@ struct Heif {
 
 int decode(Decoding& d, Heif& h) {
     heif_context_set_maximum_image_size_limit(h.context, static_cast<int>(MAX_PICTURE_SIDE));
-    heif_context_set_max_decoding_threads(h.context, 1);
     heif_error error = heif_context_read_from_reader(h.context, &READER, &d, nullptr);
     if (error.code == heif_error_Ok) error = heif_context_get_primary_image_handle(h.context, &h.handle);
     if (error.code != heif_error_Ok) return stop_heif(d, error);

@@ -54,12 +54,13 @@ std::string output_folder(const std::string& file, const std::string& folder_opt
 void print_gray_usage() {
     print(
         "Usage: tavo-gray [--line-art] [-o DIR] FILE...\n"
-        "Makes each picture (JPEG, PNG, GIF, BMP, WebP) a 16-gray BMP file that tavo\n"
-        "imports faithfully: DIR/NAME.bmp, upright, scaled down to fit 160 x 160 pixels.\n"
+        "Makes each picture (JPEG, PNG, GIF, BMP, WebP, HEIC, AVIF) a 16-gray BMP file\n"
+        "that tavo imports faithfully: DIR/NAME.bmp, upright, scaled down to fit\n"
+        "160 x 160 pixels.\n"
         "An existing file is never written over: NAME (2).bmp and so on are taken instead.\n"
         "  --line-art   each pixel its nearest gray, not dithered (for drawings)\n"
         "  -o DIR       the folder to write into, made if missing (the current one by default)\n"
-        "  -h, --help   this text\n"
+        "  -h, --help   this text (/? too)\n"
         "  --version    the version\n");
 }
 
