@@ -214,10 +214,4 @@ static int run_tavo(int argc, const char* const* argv, bool from_explorer) {
     return 0;
 }
 
-int tavo_main(int argc, const char* const* argv) {
-    if (prepare_process() != 0) return 1;
-    const bool from_explorer = started_from_explorer();
-    const int status = run_tavo(argc, argv, from_explorer);
-    if (from_explorer) wait_for_enter();
-    return status;
-}
+int tavo_main(int argc, const char* const* argv) { return run_program(argc, argv, run_tavo); }

@@ -367,6 +367,14 @@ int prepare_process() {
 #endif
 }
 
+int run_program(int argc, const char* const* argv, int (*run)(int, const char* const*, bool)) {
+    if (prepare_process() != 0) return 1;
+    const bool from_explorer = started_from_explorer();
+    const int status = run(argc, argv, from_explorer);
+    if (from_explorer) wait_for_enter();
+    return status;
+}
+
 bool same_identity(const FileIdentity& a, const FileIdentity& b) {
     return a.known && b.known && a.device == b.device && a.number == b.number;
 }

@@ -37,6 +37,10 @@ int run_with_utf8_arguments(int argc, wchar_t** argv, int (*program)(int, const 
 // closed descriptor cannot be held: the run must end at once.
 int prepare_process();
 
+// A program's whole run: the process prepared, then run, told whether
+// Explorer started it; then, if it did, the wait for Enter (console.h).
+int run_program(int argc, const char* const* argv, int (*run)(int argc, const char* const* argv, bool from_explorer));
+
 // What tells one file from another, whatever path reaches it: its device and
 // its number there (on Windows, its volume and its index on the volume).
 struct FileIdentity {
