@@ -234,6 +234,11 @@ TEST_F(Gray, CommandLinesOfBothPrograms) {
         EXPECT_EQ(run.status, status) << tool << " " << (args.empty() ? "" : args[0]);
         EXPECT_TRUE(run.out.starts_with(starts)) << tool << " " << (args.empty() ? "" : args[0]) << ": " << run.out;
     }
+    if (under_wine) {  // -o "My Pics\" logo.png, as a batch file hands it over: no Windows name holds a quote
+        const ToolRun run = tavo_gray({"-o", "My Pics\" logo.png"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(run.out.starts_with("Error - a quote ended up inside the folder name My Pics\" logo.png: ")) << run.out;
+    }
     EXPECT_EQ(files().size(), 0u);
 }
 
