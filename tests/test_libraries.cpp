@@ -354,6 +354,35 @@ TEST_F(Libraries, AGifOrWebpCutShortIsMadeAsFarAsItGoes) {
     EXPECT_EQ(at, run.out.size()) << run.out;
 }
 
+// An interlaced GIF (37 x 23) is held whole: cut inside its last data block,
+// it is made as far as its passes went, each row the picture's or white,
+// its first three passes (the even rows) whole.
+TEST_F(Libraries, AnInterlacedGifCutShortIsMadeAsFarAsItsPassesGo) {
+    Bytes cut = bytes_of(PICTURES / "interlaced.gif");
+    cut.resize(cut.size() - 20);
+    put("cut.gif", cut);
+    const ToolRun run = tavo_gray({"cut.gif"});
+    if (under_wine) {
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "cut.gif .. Error - GIF: Windows could not decode it (0x80004005)\n");
+        return;
+    }
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "cut.gif .. Warning - GIF: the file is cut short; the picture is made as far as it goes\ncut.bmp\n");
+    const Bytes expected = levels_of({ALL_LEVELS, true, Alpha::CLEAR}, 37, 23);
+    const Bmp4Image made = read_back(file("cut.bmp"));
+    ASSERT_EQ(made.pixels.size(), expected.size());
+    int white_rows = 0;
+    for (std::ptrdiff_t y = 0; y < 23; ++y) {
+        const auto row = made.pixels.begin() + 37 * y;
+        const bool white = std::all_of(row, row + 37, [](auto level) { return level == 0; });
+        const bool whole = std::equal(row, row + 37, expected.begin() + 37 * y);
+        EXPECT_TRUE(y % 2 == 0 ? whole : whole || white) << y;
+        white_rows += white;
+    }
+    EXPECT_GT(white_rows, 0);
+}
+
 #if defined(__SANITIZE_ADDRESS__)  // GCC
 constexpr bool UNDER_ADDRESS_SANITIZER = true;
 #elif defined(__has_feature)  // Clang
