@@ -68,11 +68,22 @@ constexpr const char* LETTER_F[] = {"######", "######", "##....", "##....", "###
 
 bool f_is_black(int x, int y, int block) { return LETTER_F[y / block][x / block] == '#'; }
 
+// Byte offsets into a file libjpeg wrote.
+std::size_t find_marker(const Bytes& file, std::uint8_t marker, std::size_t from = 2, bool needed = true) {
+    for (std::size_t at = from; at + 1 < file.size(); ++at)
+        if (file[at] == 0xFF && file[at + 1] == marker) return at;
+    if (needed) ADD_FAILURE() << "no marker " << int{marker};
+    return 0;
+}
+
+std::size_t after_segment(const Bytes& file, std::size_t at) { return at + 2 + (std::size_t{file[at + 2]} << 8 | file[at + 3]); }
+
 // Each of the eight orientations of the letter F (f<block>_<orientation>.jpg,
 // stored so that its EXIF Orientation shows it upright) comes out upright,
 // the same picture as orientation 1's, small or shrunk while decoding (a
 // sideways picture 640 x 384 shows 96 x 160), the even ones of those
-// progressive: the same coefficients decode to the same pixels. A HEIC
+// progressive: the same coefficients decode to the same pixels, and with
+// an XMP, an ICC profile and a comment after its EXIF, passed over. A HEIC
 // turned by its own rotation (irot) comes out upright too, turned once.
 TEST_F(Jpeg, EveryOrientationComesOutUpright) {
     std::vector<std::string> args;
@@ -85,6 +96,18 @@ TEST_F(Jpeg, EveryOrientationComesOutUpright) {
             expected += name + ".jpg .. " + name + ".bmp\n";
         }
     }
+    const Bytes f8_6 = bytes_of(PICTURES / "f8_6.jpg");  // its EXIF followed by an XMP, an ICC profile and a comment, passed over
+    const auto exif_end = static_cast<std::ptrdiff_t>(after_segment(f8_6, find_marker(f8_6, 0xE1)));
+    Bytes more(f8_6.begin(), f8_6.begin() + exif_end);
+    for (const auto& [marker, length] : {std::pair{0xE1, 60000}, {0xE2, 1000}, {0xFE, 100}}) {
+        more.insert(more.end(), {0xFF, static_cast<std::uint8_t>(marker)});
+        put_be(more, static_cast<std::uint64_t>(length), 2);
+        more.resize(more.size() + static_cast<std::size_t>(length) - 2, 'M');
+    }
+    more.insert(more.end(), f8_6.begin() + exif_end, f8_6.end());
+    put("more.jpg", more);
+    args.push_back("more.jpg");
+    expected += "more.jpg .. more.bmp\n";
     copy_picture("f8_6.heic", "turned.heic");
     args.push_back("turned.heic");
     expected += "turned.heic .. " + (under_wine ? no_decoder_on_windows("HEIC") : "turned.bmp") + "\n";
@@ -92,6 +115,7 @@ TEST_F(Jpeg, EveryOrientationComesOutUpright) {
     EXPECT_EQ(run.status, under_wine ? 1 : 0);
     EXPECT_EQ(run.out, expected);
     EXPECT_TRUE(under_wine || file("turned.bmp") == file("f8_1.bmp"));
+    EXPECT_EQ(file("more.bmp"), file("f8_1.bmp"));
     for (const int block : {8, 64}) {
         const std::string size = std::to_string(block);
         const int shown_w = std::min(6 * block, 96);
@@ -152,6 +176,7 @@ TEST(JpegOrientation, HostileBlocksReadAsUpright) {
         {"value 0", tiff(false, {{ORIENTATION, 3, 1, 0}}), 1},
         {"value 9", tiff(true, {{ORIENTATION, 3, 1, 9}}), 1},
         {"type LONG", tiff(false, {{ORIENTATION, 4, 1, 6}}), 1},
+        {"type BYTE", tiff(false, {{ORIENTATION, 1, 1, 6}}), 1},
         {"count 2", tiff(true, {{ORIENTATION, 3, 2, 6}}), 1},
         {"count huge, the tag not among the entries", tiff(false, {MAKE}, 8, 0xFFFF), 1},
         {"IFD past the block", tiff(false, {{ORIENTATION, 3, 1, 6}}, 60), 1},
@@ -163,16 +188,6 @@ TEST(JpegOrientation, HostileBlocksReadAsUpright) {
     };
     for (const Case& c : cases) EXPECT_EQ(orientation_in_tiff(c.block), c.orientation) << c.name;
 }
-
-// Byte offsets into a file libjpeg wrote.
-std::size_t find_marker(const Bytes& file, std::uint8_t marker, std::size_t from = 2, bool needed = true) {
-    for (std::size_t at = from; at + 1 < file.size(); ++at)
-        if (file[at] == 0xFF && file[at + 1] == marker) return at;
-    if (needed) ADD_FAILURE() << "no marker " << int{marker};
-    return 0;
-}
-
-std::size_t after_segment(const Bytes& file, std::size_t at) { return at + 2 + (std::size_t{file[at + 2]} << 8 | file[at + 3]); }
 
 void set_size(Bytes& file, std::uint8_t sof, unsigned width, unsigned height) {
     const std::size_t at = find_marker(file, sof);
