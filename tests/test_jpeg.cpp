@@ -216,6 +216,8 @@ TEST_F(Jpeg, HostileFilesEndWithTheirOneLine) {
     set_size(empty, 0xC0, 0, 0);
     Bytes huge = first_bytes(base, scan);
     set_size(huge, 0xC0, 65535, 65535);
+    Bytes many = first_bytes(base, scan);  // within a JPEG's sides, past the pixels taken
+    set_size(many, 0xC0, 20000, 20000);
     Bytes over_jpeg = first_bytes(base, scan);
     set_size(over_jpeg, 0xC0, 65501, 100);
     Bytes wide = first_bytes(base, scan);
@@ -257,6 +259,8 @@ TEST_F(Jpeg, HostileFilesEndWithTheirOneLine) {
         {"empty.jpg", empty, "Error - the picture is 0x0 pixels: it has none\n", refused},
         {"huge.jpg", huge, "Error - the picture is 65535x65535 pixels, more than tavo-gray takes (65535 a side, 268 million in all)\n",
          "Error - the picture is 65535x65535 pixels, more than tavo-gray takes (65535 a side, 268 million in all)\n"},
+        {"many.jpg", many, "Error - the picture is 20000x20000 pixels, more than tavo-gray takes (65535 a side, 268 million in all)\n",
+         "Error - the picture is 20000x20000 pixels, more than tavo-gray takes (65535 a side, 268 million in all)\n"},
         {"over_jpeg.jpg", over_jpeg, "Error - JPEG: the picture is 65501x100 pixels, more than a JPEG file holds (65500 a side)\n",
          refused},
         {"wide.jpg", wide, cut_short, "Error - JPEG: the picture is decoded whole by Windows and needs more than 512 MiB to decode at once\n"},
