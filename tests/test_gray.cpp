@@ -227,6 +227,7 @@ TEST_F(Gray, CommandLinesOfBothPrograms) {
         {"tavo_gray", {"-x", "x.png"}, 1, "Error - unknown option -x\n" + usage},
         {"tavo_gray", {"x.png", "-o"}, 1, "Error - the option -o needs a folder after it: -o DIR\n" + usage},
         {"tavo_gray", {"/?"}, 0, usage},
+        {"tavo_gray", {"-?"}, 0, usage},
         {"tavo_gray", {"--", "-x.png", "/?"}, 1, "-x.png .. Error while opening -x.png: no such file\n"},
     };
     for (const auto& [tool, args, status, starts] : cases) {
