@@ -550,6 +550,50 @@ def libraries():
     out("webp-cut.webp", whole[:len(whole) // 2])
 
 
+# ---- tests/test_libraries.cpp: hostile PNG, GIF and WebP files ----
+
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def png_header(width, height, depth, colour_type, interlaced=False):
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, depth, colour_type, 0, 0, int(interlaced)))
+
+
+def gif_of(width, height, colour_table, records):
+    table = b"\0\0\0\xff\xff\xff" if colour_table else b""
+    return b"GIF89a" + struct.pack("<HHBBB", width, height, 0x80 if colour_table else 0, 0, 0) + table + records
+
+
+def image_descriptor(width, height):
+    return b"\x2c\0\0\0\0" + struct.pack("<HHB", width, height, 0)
+
+
+def riff_webp(chunks):
+    return b"RIFF" + struct.pack("<I", len(chunks) + 4) + b"WEBP" + chunks
+
+
+def hostile():
+    header = png_header(4, 4, 8, 0)
+    out("hostile-bad_crc.png", header[:29] + bytes([header[29] ^ 1]) + header[30:])
+    out("hostile-header_only.png", header)
+    out("hostile-wide.png", png_header(70000, 1, 8, 0))
+    out("hostile-interlaced_huge.png", png_header(16384, 16383, 16, 6, True) + chunk(b"IDAT", b"\x78\x01"))
+    # A comment, then a frame of the screen's size with no data: 62 bytes.
+    huge = gif_of(65535, 65535, True, b"\x21\xfe\x1a" + b"x" * 26 + b"\0" + image_descriptor(65535, 65535) + b"\2\0\x3b")
+    assert len(huge) == 62
+    out("hostile-huge.gif", huge)
+    out("hostile-header_cut.gif", huge[:10])
+    out("hostile-frame_cut.gif", huge[:50])
+    out("hostile-no_colours.gif", gif_of(4, 4, False, image_descriptor(4, 4) + b"\2\2\x4c\x01\0\x3b"))
+    out("hostile-empty.gif", gif_of(4, 4, True, b"\x3b"))
+    broken = riff_webp(b"VP8 " + struct.pack("<I", 20) + bytes(20))
+    out("hostile-broken.webp", broken)
+    out("hostile-cut.webp", broken[:20])
+    # The animation flag, a canvas of 100 x 100.
+    out("hostile-animated.webp", riff_webp(b"VP8X\x0a\0\0\0\x02\0\0\0" + (99).to_bytes(3, "little") * 2))
+
+
 # ---- tests/test_jpeg.cpp ----
 
 VARIANTS = [{}, {"progressive": True}, {"gray": True}, {"progressive": True, "gray": True}, {"cmyk": True},
@@ -738,6 +782,7 @@ def grays():
 
 if __name__ == "__main__":
     libraries()
+    hostile()
     jpegs()
     bmps()
     grays()
