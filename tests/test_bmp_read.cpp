@@ -23,11 +23,6 @@ Bytes levels_of(int width, int height, const LevelOf& level) {
 
 std::uint8_t pattern_level(int x, int y) { return pattern_index(static_cast<std::size_t>(x), static_cast<std::size_t>(y)); }
 
-Bytes patched(Bytes b, std::size_t at, std::uint32_t value, std::size_t size = 4) {
-    for (std::size_t k = 0; k < size; ++k) b[at + k] = static_cast<std::uint8_t>(value >> (8 * k));
-    return b;
-}
-
 class BmpRead : public Tool {
 protected:
     void SetUp() override {

@@ -131,27 +131,23 @@ TEST(Bmp, LayoutsOtherProgramsWriteAreReadAndFailCleanlyWhenCut) {
 // Headers whose claims the file cannot back fail with their one "Error" line,
 // before anything is allocated for the claim.
 TEST(Bmp, BadHeadersFailWithOneErrorLine) {
-    const auto patched = [](std::size_t at, std::uint32_t value, std::size_t size = 4) {
-        Bytes b = build_bmp({});
-        for (std::size_t k = 0; k < size; ++k) b[at + k] = static_cast<std::uint8_t>(value >> (8 * k));
-        return b;
-    };
+    const Bytes good = build_bmp({});
     const std::string size_message = "Error - maximum bitmap size is 160x160.\n";
     struct Case { Bytes file; std::string message; };
     const Case cases[] = {
-        {patched(0, 'C', 1), "Error while reading BMP header\n"},
-        {patched(1, 'A', 1), "Error while reading BMP header\n"},
-        {patched(28, 0x10008), "Error - only 16 color bitmaps can be imported !\n"},  // and RLE8
-        {patched(30, 2), "Error - compressed bitmaps not supported\n"},
-        {patched(14, 20), "Error - BMP info header of 20 bytes is not supported\n"},
-        {patched(18, 0), "Error - bitmap size 0x3 has no pixels\n"},
-        {patched(22, 0), "Error - bitmap size 5x0 has no pixels\n"},
-        {patched(18, 0xFFFFFFFB), "Error - bitmap size -5x3 has no pixels\n"},
-        {patched(18, 161), size_message},
-        {patched(22, static_cast<std::uint32_t>(-161)), size_message},
-        {patched(22, 0x80000000), size_message},
-        {patched(14, 0xFFFFFFF0), "Error - BMP info header of 4294967280 bytes runs past the end of the file\n"},
-        {patched(10, 0xFFFFFFFF), "Error - BMP file ends before its last pixel row\n"},
+        {patched(good, 0, 'C', 1), "Error while reading BMP header\n"},
+        {patched(good, 1, 'A', 1), "Error while reading BMP header\n"},
+        {patched(good, 28, 0x10008), "Error - only 16 color bitmaps can be imported !\n"},  // and RLE8
+        {patched(good, 30, 2), "Error - compressed bitmaps not supported\n"},
+        {patched(good, 14, 20), "Error - BMP info header of 20 bytes is not supported\n"},
+        {patched(good, 18, 0), "Error - bitmap size 0x3 has no pixels\n"},
+        {patched(good, 22, 0), "Error - bitmap size 5x0 has no pixels\n"},
+        {patched(good, 18, 0xFFFFFFFB), "Error - bitmap size -5x3 has no pixels\n"},
+        {patched(good, 18, 161), size_message},
+        {patched(good, 22, static_cast<std::uint32_t>(-161)), size_message},
+        {patched(good, 22, 0x80000000), size_message},
+        {patched(good, 14, 0xFFFFFFF0), "Error - BMP info header of 4294967280 bytes runs past the end of the file\n"},
+        {patched(good, 10, 0xFFFFFFFF), "Error - BMP file ends before its last pixel row\n"},
     };
     for (const Case& c : cases) {
         const ReadResult r = read(c.file);

@@ -21,6 +21,12 @@ inline void put_be(Bytes& b, std::uint64_t value, int size) {
     for (int k = size; k-- > 0;) b.push_back(static_cast<std::uint8_t>(value >> (8 * k)));
 }
 
+// b with value written little-endian over size bytes at at.
+inline Bytes patched(Bytes b, std::size_t at, std::uint32_t value, std::size_t size = 4) {
+    for (std::size_t k = 0; k < size; ++k) b[at + k] = static_cast<std::uint8_t>(value >> (8 * k));
+    return b;
+}
+
 // A database file of this tool's identity holding records, laid out by hand.
 inline Bytes database_of(const std::vector<Bytes>& records) {
     Bytes b = {'U', 'm', 'b', 'r', 'a', 'l', 'i', 't', 'h', '?', 'D', 'B'};
