@@ -10,6 +10,9 @@
 #include "io/console.h"
 #include "io/file_system.h"
 
+// What follows a name a batch file's "NAME\" left a quote in.
+static constexpr const char* KEPT_QUOTE = ": a backslash before a closing quote keeps it there; leave that backslash out";
+
 GrayOptions parse_gray_arguments(int argc, const char* const* argv) {
     GrayOptions options;
     bool options_end = false;
@@ -41,8 +44,7 @@ GrayOptions parse_gray_arguments(int argc, const char* const* argv) {
     // A batch file's "-o "My Pics\"" hands over My Pics" and what follows:
     // a backslash before a closing quote keeps the quote.
     if (ON_WINDOWS && options.folder.find('"') != std::string::npos)
-        mistake("a quote ended up inside the folder name " + shown(options.folder) +
-                ": a backslash before a closing quote keeps it there; leave that backslash out");
+        mistake("a quote ended up inside the folder name " + shown(options.folder) + KEPT_QUOTE);
     return options;
 }
 
@@ -94,8 +96,7 @@ static int cannot_open(const std::string& file, int error) {
     if (error == ENOENT && file.find_first_of("*?[") != std::string::npos)
         return fail("Error - no file matches %s\n", shown(file).c_str());
     if (ON_WINDOWS && file.find('"') != std::string::npos)
-        return fail("Error - a quote ended up inside the name %s: a backslash before a closing quote keeps it there; "
-                    "leave that backslash out\n", shown(file).c_str());
+        return fail("Error - a quote ended up inside the name %s%s\n", shown(file).c_str(), KEPT_QUOTE);
     return fail("Error while opening %s: %s\n", shown(file).c_str(), reason_of(error).c_str());
 }
 

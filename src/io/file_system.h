@@ -66,8 +66,9 @@ FilePlace place_of(const std::string& path);
 bool leads_to(const std::string& path, const FilePlace& place);
 
 // Opens path to read, and tells its length and identity; nullptr (errno
-// telling why) unless the opened file is regular: no FIFO is waited on. On Windows a file another
-// process holds for a moment is waited for, about a second at most.
+// telling why) unless the opened file is regular: no FIFO is waited on. On
+// Windows a file another process holds for a moment is waited for, about a
+// second at most.
 std::FILE* open_regular_file(const std::string& path, std::uint64_t& size, FileIdentity& identity);
 
 // A file being written: a temporary file (".tavo-XXXXXX", readable by its
