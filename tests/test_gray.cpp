@@ -235,10 +235,13 @@ TEST_F(Gray, CommandLinesOfBothPrograms) {
         EXPECT_EQ(run.status, status) << tool << " " << (args.empty() ? "" : args[0]);
         EXPECT_TRUE(run.out.starts_with(starts)) << tool << " " << (args.empty() ? "" : args[0]) << ": " << run.out;
     }
-    if (under_wine) {  // -o "My Pics\" logo.png, as a batch file hands it over: no Windows name holds a quote
+    if (under_wine) {  // "My Pics\" logo.png, as a batch file hands it over: no Windows name holds a quote
         const ToolRun run = tavo_gray({"-o", "My Pics\" logo.png"});
         EXPECT_EQ(run.status, 1);
         EXPECT_TRUE(run.out.starts_with("Error - a quote ended up inside the folder name My Pics\" logo.png: ")) << run.out;
+        const ToolRun file = tavo_gray({"My Pics\" logo.png"});
+        EXPECT_EQ(file.out, "My Pics\" logo.png .. Error - a quote ended up inside the name My Pics\" logo.png: a backslash before a "
+                            "closing quote keeps it there; leave that backslash out\n");
     }
     EXPECT_EQ(files().size(), 0u);
 }
